@@ -1,0 +1,94 @@
+// Shared state and operations of the bridge between an engine-protocol
+// interface (a chess GUI) and the chess computer on the serial line.
+//
+// Everything runs on one thread: plain functions over the globals below and
+// fixed-size buffers, with blocking waits.
+#pragma once
+
+#include <cstddef>
+
+// ---------------------------------------------------------------- sizes
+constexpr std::size_t REPLY_LINE_SIZE = 128;    // reply_line
+constexpr std::size_t LINE_BUFFER_SIZE = 256;   // command_line and other readers
+
+// ------------------------------------------------------- shared globals
+extern char reply_line[REPLY_LINE_SIZE];  // the device's last line
+extern int end_code;                      // pending end-of-game code, 0 for none
+extern int in_book;                       // 1 while the device plays from its book
+extern float last_score;                  // pawns, last "=" analysis line
+extern int level_kind;                    // last level command sent (0 and 0: none yet)
+extern int level_number;
+extern int solved_count;                  // counts of the last test run
+extern int failed_count;
+
+// --------------------------------------------------------- command loop
+// Game state owned by the command loop.
+extern int quit_requested;
+extern int fresh_game;
+extern int force_mode;
+extern int side_flag;
+extern int move_number;
+extern int moves_per_control;
+extern int own_time;
+extern int increment;
+extern int opp_time;
+extern int own_rating;
+extern int opp_rating;
+extern char command_line[LINE_BUFFER_SIZE];
+
+// Sets the game state to its start values (also used between test runs).
+void reset_game_state();
+// Logs and acts on one interface line already in command_line.
+void dispatch_command();
+// The whole program: start-up, the loop, shutdown. Returns the exit status.
+int run_bridge();
+
+// ----------------------------------------------------------- device turn
+// From the moment the device is to move until its move has been printed.
+void device_turn();
+
+// ----------------------------------------------------------- session log
+const char *timestamp();               // 24 characters, English names, local time
+void send_interface(const char *text);  // logged line to the interface
+void log_setup_time(int n);            // -1 starts timing a set-up, n >= 0 ends it
+void open_log(int first);              // first: write the "New session" entry
+void close_log();                      // mid-run close, no entry
+void close_log_final();                // "Session ends" entry, then close
+int log_is_open();
+// Raw pieces of an entry, written straight to the file while it is open.
+void log_write(const char *data, std::size_t length);
+void log_text(const char *text);
+
+// ----------------------------------------------------------- serial link
+void open_link();
+void close_link();
+int set_read_timeout(int ms);  // returns the previous value; 0 only asks
+void send_device(const char *text);
+// Reads one device line (with its CR LF) into buffer, never past size bytes.
+void read_device(char *buffer, std::size_t size);
+template <std::size_t N>
+inline void read_device(char (&buffer)[N]) {
+    read_device(buffer, N);
+}
+
+// ------------------------------------------------------- device commands
+void init_device();
+void new_device_game();
+void set_device_level(int kind, int number);
+void set_post_mode(int detail);
+void set_force_mode(int on);
+void move_now();
+void take_back();
+
+// ------------------------------------------------------------ translation
+int send_move(const char *move);
+// line must be writable and hold at least 6 bytes.
+int parse_device_move(int *number_out, char *line, int *book_out);
+int relay_analysis(const char *line);
+void choose_level(int moves, int seconds, int increment_seconds, int hurry);
+void report_result(int side, int own_seconds, int opp_seconds);
+
+// ------------------------------------------------------------ test runner
+void run_test_suite(const char *argument);
+int check_solution(const char *line, char *solutions, int limit);
+int load_position(const char *placement, char side);

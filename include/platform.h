@@ -1,0 +1,53 @@
+// The operating-system layer: the only place that knows whether the bridge
+// runs on POSIX or on Win32. Everything above it is single-threaded and
+// blocking; an implementation may use what it must underneath.
+#pragma once
+
+#include <cstddef>
+
+// Installs signal handling and readies standard input and output.
+void plat_init();
+
+// Nonzero once the user or the system asked the run to end (SIGTERM, SIGHUP,
+// console close). From then on stdin reports its end and port reads fail at
+// once, so the program winds down as it does on "quit".
+int plat_stop_requested();
+
+// The name of "COM1" on this machine: PAWNBRIDGE_COM1 when set, else the
+// platform's default.
+const char *plat_port_name();
+
+// Opens and configures the port (9600 8N1, raw, no flow control, DTR and
+// RTS off), exclusively. Returns 0, or the system error code.
+int plat_port_open();
+void plat_port_close();
+// The read time-out for each plat_port_read_byte call, in ms.
+void plat_port_set_timeout(int ms);
+// Reads one byte, waiting at most the read time-out counted from the start
+// of the call. Returns 1 with a byte, 0 when none came in time, or the
+// negated system error code when the read failed.
+int plat_port_read_byte(char *byte);
+void plat_port_write(const char *data, std::size_t length);
+
+// Reads one line from standard input into dst without its line end, cut to
+// fit size bytes (the rest of a long line is dropped). Returns 1 for a line,
+// 0 at the end of input.
+int plat_stdin_read_line(char *dst, std::size_t size);
+
+// Waits until a complete standard-input line (or its end) is ready, or the
+// port has data, for at most timeout_ms. Returns 1 for standard input (it
+// wins when both are ready), 2 for the port, 0 on time-out or failure.
+int plat_wait_input_or_port(int timeout_ms);
+
+// The session log: opened for appending with others allowed to read only.
+// Returns 1 when open.
+int plat_log_open(const char *name);
+void plat_log_write(const char *data, std::size_t length);
+void plat_log_close();
+
+void plat_sleep_ms(int ms);
+long long plat_time_seconds();
+// Local time broken down: weekday 0-6 (Sunday 0), month 0-11, day, hour,
+// minute, second, year.
+void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,
+                     int *year);

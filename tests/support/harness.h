@@ -1,0 +1,95 @@
+// Test harness: a pseudo-terminal that plays the chess computer, and the
+// bridge binary run as a child process with pipes as its interface.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// A temporary working directory, removed with its files at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    std::string read(const std::string &name) const;
+    void write(const std::string &name, const std::string &contents) const;
+
+private:
+    std::string path_;
+};
+
+// The device end of a serial line: the master of a pty pair whose slave the
+// bridge opens. It keeps its own slave descriptor so the line stays up
+// between runs, and puts the slave into raw mode at once.
+class PtyDevice {
+public:
+    PtyDevice();
+    ~PtyDevice();
+    const std::string &path() const { return path_; }
+
+    // One line from the bridge, without its CR LF. False on time-out.
+    bool read_line(std::string &out, int timeout_ms = 3000);
+    // The next line; records a test failure on time-out.
+    std::string expect_line(int timeout_ms = 3000);
+    // Expects exactly this line next.
+    void expect(const std::string &text, int timeout_ms = 3000);
+    // True when the bridge sends nothing for ms milliseconds.
+    bool quiet(int ms);
+    void send(const std::string &bytes);
+    void send_line(const std::string &text) { send(text + "\r\n"); }
+    // Expects the command, then answers it with one line.
+    void answer(const std::string &command, const std::string &reply = "OK");
+    // The start-up sequence, each command answered.
+    void answer_startup();
+    // "N" answered with "New Game".
+    void answer_new_game();
+    void close_master();
+    int master() const { return master_; }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+    std::string pending_;
+};
+
+// The bridge as a child process in a working directory.
+class Bridge {
+public:
+    // extra_env: "NAME=VALUE" entries added to the environment.
+    Bridge(const std::string &port_path, const std::string &workdir,
+           const std::vector<std::string> &extra_env = {});
+    ~Bridge();
+    void send(const std::string &line);  // the line and "\n"
+    void send_raw(const std::string &bytes);
+    void close_stdin();
+    // One standard-output line without its line end. False on time-out or end.
+    bool read_line(std::string &out, int timeout_ms = 3000);
+    std::string expect_line(int timeout_ms = 3000);
+    void expect(const std::string &text, int timeout_ms = 3000);
+    // True when nothing arrives on standard output for ms milliseconds.
+    bool quiet(int ms);
+    // Exit status, or -1 when it did not end in time (it is then killed).
+    int wait_exit(int timeout_ms = 5000);
+    // Everything written on standard error so far.
+    std::string stderr_text();
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    int in_ = -1, out_ = -1, err_ = -1;
+    std::string pending_;
+    std::string err_text_;
+    int status_ = -1;
+    bool exited_ = false;
+};
+
+// Path of the bridge binary: PAWNBRIDGE_BINARY from the environment, else the
+// one built beside the tests.
+std::string bridge_binary();
+
+// CPU time (user + system) of a process in milliseconds, from /proc.
+long cpu_ms(pid_t pid);
