@@ -1,0 +1,153 @@
+// The device's analysis lines, relayed to the interface as thinking lines,
+// with a whisper to the chess server when the score moves far enough.
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "analysis_line.h"
+#include "pawnbridge.h"
+
+int in_book = 0;
+float last_score = 0.0f;
+
+namespace {
+
+// The thinking line's area: a longer line is cut, never overrun.
+constexpr std::size_t THINKING_LINE_SIZE = 128;
+
+// Mate scores: the device reports mates as move counts, the interface wants
+// a score just inside 100 pawns that shrinks with the distance to mate.
+constexpr float MATE_SCORE = 99.99f;
+constexpr float MATE_STEP = 0.01f;
+
+// A score has to move this far (either way, bound included) between two
+// settled lines before it is whispered.
+constexpr float WHISPER_STEP = 0.75f;
+
+char marker_for(const char *status) {
+    if (status[0] != '.')
+        return ' ';
+    switch (status[1]) {
+    case '\0': return '&';
+    case '+': return '.';
+    case '=': return '.';
+    case '<': return '-';
+    case '>': return '+';
+    default: return ' ';
+    }
+}
+
+// Centipawns truncated toward zero from the double product; an absurd score
+// is held at the ends of the int range instead of overflowing the conversion.
+int centipawns(float score) {
+    double product = static_cast<double>(score) * 100.0;
+    if (std::isnan(product))
+        return 0;
+    if (product >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (product <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(product);
+}
+
+long long saturating_product(long long a, long long b) {
+    long long result;
+    if (__builtin_mul_overflow(a, b, &result))
+        return ((a < 0) != (b < 0)) ? LLONG_MIN : LLONG_MAX;
+    return result;
+}
+
+}  // namespace
+
+int parse_analysis_line(const char *line, AnalysisLine *out) {
+    // Each pattern reads one byte more than a token's area holds, so that a
+    // token which fills it can be told from one that fits.
+    static_assert(STATUS_TOKEN_SIZE == 4 && SCORE_WORD_SIZE == 16,
+                  "the scan widths below follow the token areas");
+    AnalysisLine &a = *out;
+    std::memset(&a, 0, sizeof a);
+    int layout = 0;
+    if (std::sscanf(line, "%4s d %d %f %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth, &a.score,
+                    &a.hours, &a.minutes, &a.seconds, &a.count_a, &a.count_b, &a.speed,
+                    &a.pv_offset) == 9)
+        layout = 1;
+    else if (std::sscanf(line, "%4s d %d n %d %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth,
+                         &a.mate_count, &a.hours, &a.minutes, &a.seconds, &a.count_a, &a.count_b,
+                         &a.speed, &a.pv_offset) == 9)
+        layout = 2;
+    else if (std::sscanf(line, "%4s d %d -n %d %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth,
+                         &a.mated_count, &a.hours, &a.minutes, &a.seconds, &a.count_a,
+                         &a.count_b, &a.speed, &a.pv_offset) == 9)
+        layout = 3;
+    else if (std::sscanf(line, "%4s d %d %16s %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth,
+                         a.word, &a.hours, &a.minutes, &a.seconds, &a.count_a, &a.count_b,
+                         &a.speed, &a.pv_offset) == 9)
+        layout = 4;
+    if (layout == 0)
+        return 0;
+    if (std::strlen(a.status) >= static_cast<std::size_t>(STATUS_TOKEN_SIZE) ||
+        std::strlen(a.word) >= static_cast<std::size_t>(SCORE_WORD_SIZE))
+        return 0;
+    return layout;
+}
+
+long long analysis_seconds(const AnalysisLine &a) {
+    // Three ints cannot overflow a long long here: |h| * 3600 < 2^43.
+    return static_cast<long long>(a.hours) * 3600 + static_cast<long long>(a.minutes) * 60 +
+           a.seconds;
+}
+
+int relay_analysis(const char *line) {
+    if (std::strstr(line, "Book")) {
+        in_book = 1;
+        send_interface("1 0 100 0 (Book)");
+        return 1;
+    }
+
+    AnalysisLine a;
+    if (!parse_analysis_line(line, &a))
+        return 0;
+
+    char marker = marker_for(a.status);
+
+    float score = 0.0f;
+    if (a.word[0] != '\0') {
+        if (std::strcmp(a.word, "Mate") == 0)
+            score = MATE_SCORE;
+        else if (std::strcmp(a.word, "-Mate") == 0)
+            score = -MATE_SCORE;
+    } else if (a.mate_count > 0) {
+        score = MATE_SCORE - static_cast<float>(a.mate_count) * MATE_STEP;
+    } else if (a.mated_count > 0) {
+        score = static_cast<float>(a.mated_count) * MATE_STEP - MATE_SCORE;
+    } else {
+        score = a.score;
+    }
+
+    // Only settled lines ("=" after the status's first character) carry a
+    // score worth keeping and whispering.
+    if (a.status[0] != '\0' && a.status[1] == '=') {
+        float difference = score - last_score;
+        if (difference >= WHISPER_STEP || difference <= -WHISPER_STEP) {
+            int mate_in = a.mate_count > 0 ? a.mate_count : a.mated_count;
+            if (mate_in > 0)
+                std::printf("tellics whisper Mate in %d\n", mate_in);
+            else
+                std::printf("tellics whisper Score: %.2f (%+.2f)\n", static_cast<double>(score),
+                            static_cast<double>(difference));
+        }
+        last_score = score;
+        in_book = 0;
+    }
+
+    long long seconds = analysis_seconds(a);
+    long long nodes = saturating_product(a.speed, seconds);
+
+    char thinking[THINKING_LINE_SIZE];
+    std::snprintf(thinking, sizeof thinking, "%2d%c %5d %3lld %6lld  %s", a.depth, marker,
+                  centipawns(score), seconds, nodes, line + a.pv_offset);
+    send_interface(thinking);
+    std::fflush(nullptr);
+    return 1;
+}

@@ -1,0 +1,101 @@
+// Moves in both directions: the interface's coordinate moves into the
+// device's move command, and the device's move replies back into
+// coordinate moves.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "pawnbridge.h"
+#include "platform.h"
+
+namespace {
+
+// The device's answer to a move comes within a second when it takes it.
+constexpr int MOVE_ANSWER_TIMEOUT_MS = 1000;
+// Gap the server needs between "flag" and "adjourn".
+constexpr int SERVER_PAUSE_MS = 55;
+
+// A move token is read into 16 bytes, so at most 15 characters; the scans
+// read one more so an overlong token shows itself by filling the area.
+constexpr std::size_t MOVE_TOKEN_SIZE = 16;
+
+bool is_file(char c) { return c >= 'a' && c <= 'h'; }
+bool is_rank(char c) { return c >= '1' && c <= '8'; }
+
+}  // namespace
+
+int send_move(const char *move) {
+    // "M", the four square characters, and "/" with an upper-case promotion
+    // letter: at most 7 characters.
+    char command[8];
+    std::size_t length = 0;
+    command[length++] = 'M';
+    std::size_t i = 0;
+    for (; i < 4 && move[i] != '\0'; ++i)
+        command[length++] = move[i];
+    if (i == 4 && move[4] != '\0') {
+        command[length++] = '/';
+        command[length++] = static_cast<char>(std::toupper(static_cast<unsigned char>(move[4])));
+    }
+    command[length] = '\0';
+    send_device(command);
+
+    int previous = set_read_timeout(MOVE_ANSWER_TIMEOUT_MS);
+    read_device(reply_line);
+    set_read_timeout(previous);
+
+    if (reply_line[0] == '\0')
+        return 0;
+    if (std::strncmp(reply_line, "New Game", 8) == 0) {
+        // The device has started a new game on its own: on a server that
+        // means the game cannot go on, so claim the flag and adjourn.
+        send_interface("flag");
+        plat_sleep_ms(SERVER_PAUSE_MS);
+        send_interface("adjourn");
+        plat_sleep_ms(SERVER_PAUSE_MS);
+        return 0;
+    }
+    return 1;
+}
+
+int parse_device_move(int *number_out, char *line, int *book_out) {
+    static_assert(MOVE_TOKEN_SIZE == 16, "the scan widths below follow the token area");
+    int number = 0;
+    char token[MOVE_TOKEN_SIZE + 1] = {};
+    char marker = '\0';
+
+    bool book_layout = false;
+    if (std::sscanf(line, "m %d %16s", &number, token) == 2) {
+        book_layout = false;
+    } else if (std::sscanf(line, "M %d, %16s %c", &number, token, &marker) >= 2 ||
+               std::sscanf(line, "M %d %16s %c", &number, token, &marker) >= 2) {
+        book_layout = true;
+    } else {
+        return 0;
+    }
+    if (std::strlen(token) >= MOVE_TOKEN_SIZE)
+        return 0;
+
+    // Character 2 is the device's separator ("-", "x", ...) and is not looked at.
+    if (!is_file(token[0]) || !is_rank(token[1]) || !is_file(token[3]) || !is_rank(token[4]))
+        return 0;
+
+    if (book_layout)
+        *book_out = marker == '|' ? 1 : 0;
+
+    char promotion = '\0';
+    if (token[5] == '/') {
+        promotion = static_cast<char>(std::tolower(static_cast<unsigned char>(token[6])));
+        if (promotion != 'q' && promotion != 'r' && promotion != 'b' && promotion != 'n')
+            return 0;
+    }
+
+    line[0] = token[0];
+    line[1] = token[1];
+    line[2] = token[3];
+    line[3] = token[4];
+    line[4] = promotion;
+    line[5] = '\0';
+    *number_out = number;
+    return 1;
+}
