@@ -1,0 +1,396 @@
+// The Win32 side of the operating-system layer.
+//
+// The bridge above this file is single-threaded and blocking. Two things on
+// Windows do not fit that directly, and both are kept in here:
+//  - An anonymous pipe handle on standard input is always signalled, so it
+//    cannot be waited on together with the port. A reader thread takes whole
+//    lines off standard input and queues them; the main thread waits on an
+//    event that the queue sets, and watches the port's input queue
+//    (ClearCommError) between short waits.
+//  - Console control events arrive on a thread of their own. Closing the
+//    console (or logging off) sets the stop flag and holds the process open
+//    for a few seconds so the main thread can write its last log entry.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601  // CancelSynchronousIo, condition variables
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform.h"
+
+namespace {
+
+// ------------------------------------------------------------ stop flag
+
+std::atomic<bool> stop_flag{false};
+HANDLE main_thread = nullptr;             // real handle, for cancelling a port read
+std::atomic<bool> in_port_read{false};    // the main thread is inside ReadFile on the port
+
+// ---------------------------------------------------- standard input queue
+
+// A line is kept up to this many bytes; callers take at most 256, so the
+// rest of a longer line is dropped here already.
+constexpr std::size_t QUEUED_LINE_SIZE = 1024;
+// Lines that may wait for the main thread; past this the reader stops taking
+// input, and the pipe fills up behind it as it would with no reader at all.
+constexpr int QUEUE_SLOTS = 32;
+
+struct QueuedLine {
+    char text[QUEUED_LINE_SIZE];
+    std::size_t length;
+};
+
+CRITICAL_SECTION queue_lock;
+CONDITION_VARIABLE queue_space;     // signalled when the main thread takes a line
+HANDLE input_ready = nullptr;       // manual reset: set while a line or the end waits
+QueuedLine queue[QUEUE_SLOTS];
+int queue_first = 0;
+int queue_count = 0;
+bool input_ended = false;           // the reader saw the end of standard input
+bool reader_started = false;        // touched by the main thread only
+
+// The reader thread's line under construction.
+QueuedLine building;
+
+void push_line(const QueuedLine &line) {
+    EnterCriticalSection(&queue_lock);
+    while (queue_count == QUEUE_SLOTS)
+        SleepConditionVariableCS(&queue_space, &queue_lock, INFINITE);
+    queue[(queue_first + queue_count) % QUEUE_SLOTS] = line;
+    ++queue_count;
+    SetEvent(input_ready);
+    LeaveCriticalSection(&queue_lock);
+}
+
+// Ends the line being built: the CR of a CR LF line end is not part of it.
+void finish_line() {
+    if (building.length > 0 && building.text[building.length - 1] == '\r')
+        --building.length;
+    push_line(building);
+    building.length = 0;
+}
+
+DWORD WINAPI stdin_reader(LPVOID) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    building.length = 0;
+    bool partial = false;  // bytes seen since the last line end (kept or not)
+    static char chunk[4096];
+    for (;;) {
+        DWORD got = 0;
+        if (in == nullptr || in == INVALID_HANDLE_VALUE ||
+            !ReadFile(in, chunk, sizeof chunk, &got, nullptr) || got == 0)
+            break;  // end of input, a broken pipe, or no standard input at all
+        for (DWORD i = 0; i < got; ++i) {
+            char c = chunk[i];
+            if (c == '\n') {
+                finish_line();
+                partial = false;
+                continue;
+            }
+            partial = true;
+            if (building.length < QUEUED_LINE_SIZE)
+                building.text[building.length++] = c;
+        }
+    }
+    // A last line without its line end still counts as a line.
+    if (partial)
+        finish_line();
+    EnterCriticalSection(&queue_lock);
+    input_ended = true;
+    SetEvent(input_ready);
+    LeaveCriticalSection(&queue_lock);
+    return 0;
+}
+
+void start_reader() {
+    if (reader_started)
+        return;
+    reader_started = true;
+    InitializeCriticalSection(&queue_lock);
+    InitializeConditionVariable(&queue_space);
+    input_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, stdin_reader, nullptr, 0, nullptr);
+    if (thread) {
+        CloseHandle(thread);
+    } else {
+        // No reader: standard input behaves as if it had ended.
+        input_ended = true;
+        SetEvent(input_ready);
+    }
+}
+
+// True when a line or the end of input can be taken without waiting.
+bool input_waiting() {
+    EnterCriticalSection(&queue_lock);
+    bool ready = queue_count > 0 || input_ended;
+    LeaveCriticalSection(&queue_lock);
+    return ready;
+}
+
+// --------------------------------------------------------------- console
+
+BOOL WINAPI console_event(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+        // Ignored, as an interrupt is on other systems: a GUI may send it to
+        // its whole process group.
+        return TRUE;
+    case CTRL_BREAK_EVENT:
+        stop_flag = true;
+        if (input_ready)
+            SetEvent(input_ready);
+        return TRUE;
+    default:
+        // Close, log-off, shut-down: the process is ended once this handler
+        // returns, so wake the main thread and give it time to wind down.
+        // Its exit ends this thread too.
+        stop_flag = true;
+        if (input_ready)
+            SetEvent(input_ready);
+        if (in_port_read && main_thread)
+            CancelSynchronousIo(main_thread);
+        Sleep(4000);
+        return TRUE;
+    }
+}
+
+// ------------------------------------------------------------------ port
+
+HANDLE port = INVALID_HANDLE_VALUE;
+
+// Only COM1 to COM9 are names in the DOS device space; a higher number, as
+// USB adapters often get, has to be opened through the device namespace.
+bool needs_device_prefix(const char *name) {
+    if (_strnicmp(name, "COM", 3) != 0)
+        return false;
+    const char *digits = name + 3;
+    std::size_t count = std::strlen(digits);
+    if (count < 2)
+        return false;
+    for (const char *p = digits; *p; ++p)
+        if (!std::isdigit(static_cast<unsigned char>(*p)))
+            return false;
+    return true;
+}
+
+int last_error_or(int fallback) {
+    DWORD error = GetLastError();
+    return error ? static_cast<int>(error) : fallback;
+}
+
+// ------------------------------------------------------------------- log
+
+HANDLE log_file = INVALID_HANDLE_VALUE;
+
+void write_all(HANDLE handle, const char *data, std::size_t length) {
+    while (length > 0) {
+        DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+        DWORD done = 0;
+        if (!WriteFile(handle, data, chunk, &done, nullptr) || done == 0)
+            return;
+        data += done;
+        length -= done;
+    }
+}
+
+}  // namespace
+
+void plat_init() {
+    if (!main_thread)
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
+                        0, FALSE, DUPLICATE_SAME_ACCESS);
+    SetConsoleCtrlHandler(console_event, TRUE);
+    // Standard output stays a text stream: "\n" goes out as CR LF.
+    start_reader();
+}
+
+int plat_stop_requested() { return stop_flag ? 1 : 0; }
+
+const char *plat_port_name() {
+    const char *chosen = std::getenv("PAWNBRIDGE_COM1");
+    return chosen && *chosen ? chosen : "COM1";
+}
+
+int plat_port_open() {
+    const char *name = plat_port_name();
+    char device_path[300];
+    if (needs_device_prefix(name) && std::strlen(name) < sizeof device_path - 4) {
+        std::snprintf(device_path, sizeof device_path, "\\\\.\\%s", name);
+        name = device_path;
+    }
+    HANDLE opened = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return last_error_or(1);
+
+    // A handle that has no line settings is not a serial port (a plain file,
+    // or a mapping whose target is gone): fail as an unopenable port would.
+    DCB dcb;
+    std::memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(opened, &dcb)) {
+        int error = last_error_or(1);
+        CloseHandle(opened);
+        return error;
+    }
+    dcb.BaudRate = CBR_9600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    // Not every line accepts every setting (a virtual port may refuse the
+    // modem lines); the link goes on with what it took.
+    SetCommState(opened, &dcb);
+
+    DWORD mask = 0;
+    GetCommMask(opened, &mask);
+    SetCommMask(opened, mask | EV_RXCHAR);
+
+    port = opened;
+    return 0;
+}
+
+void plat_port_close() {
+    if (port != INVALID_HANDLE_VALUE)
+        CloseHandle(port);
+    port = INVALID_HANDLE_VALUE;
+}
+
+void plat_port_set_timeout(int ms) {
+    if (port == INVALID_HANDLE_VALUE)
+        return;
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = 0;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = ms > 0 ? static_cast<DWORD>(ms) : 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    SetCommTimeouts(port, &timeouts);
+}
+
+int plat_port_read_byte(char *byte) {
+    if (stop_flag)
+        return -ERROR_OPERATION_ABORTED;
+    if (port == INVALID_HANDLE_VALUE)
+        return -ERROR_INVALID_HANDLE;
+    DWORD got = 0;
+    in_port_read = true;
+    BOOL ok = ReadFile(port, byte, 1, &got, nullptr);
+    in_port_read = false;
+    if (!ok)
+        return -last_error_or(1);
+    return got == 1 ? 1 : 0;
+}
+
+void plat_port_write(const char *data, std::size_t length) {
+    if (port != INVALID_HANDLE_VALUE)
+        write_all(port, data, length);
+}
+
+int plat_stdin_read_line(char *dst, std::size_t size) {
+    start_reader();
+    for (;;) {
+        if (stop_flag)
+            return 0;
+        EnterCriticalSection(&queue_lock);
+        if (queue_count > 0) {
+            const QueuedLine &line = queue[queue_first];
+            if (size > 0) {
+                std::size_t keep = line.length < size - 1 ? line.length : size - 1;
+                std::memcpy(dst, line.text, keep);
+                dst[keep] = '\0';
+            }
+            queue_first = (queue_first + 1) % QUEUE_SLOTS;
+            --queue_count;
+            if (queue_count == 0 && !input_ended)
+                ResetEvent(input_ready);
+            WakeConditionVariable(&queue_space);
+            LeaveCriticalSection(&queue_lock);
+            return 1;
+        }
+        bool ended = input_ended;
+        LeaveCriticalSection(&queue_lock);
+        if (ended)
+            return 0;
+        WaitForSingleObject(input_ready, INFINITE);
+    }
+}
+
+int plat_wait_input_or_port(int timeout_ms) {
+    start_reader();
+    // Device data is noticed within this many ms; at 9600 baud the port's
+    // own buffer holds far more than arrives in that time.
+    constexpr DWORD PORT_POLL_MS = 5;
+    ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms > 0 ? timeout_ms : 0);
+    for (;;) {
+        if (stop_flag || input_waiting())
+            return 1;
+        if (port == INVALID_HANDLE_VALUE)
+            return 0;
+        DWORD errors = 0;
+        COMSTAT status;
+        std::memset(&status, 0, sizeof status);
+        if (!ClearCommError(port, &errors, &status))
+            return 0;
+        if (status.cbInQue > 0)
+            return 2;
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return 0;
+        ULONGLONG left = deadline - now;
+        WaitForSingleObject(input_ready, left < PORT_POLL_MS ? static_cast<DWORD>(left)
+                                                             : PORT_POLL_MS);
+    }
+}
+
+int plat_log_open(const char *name) {
+    if (log_file != INVALID_HANDLE_VALUE)
+        return 1;
+    HANDLE opened = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return 0;
+    SetFilePointer(opened, 0, nullptr, FILE_END);
+    log_file = opened;
+    return 1;
+}
+
+void plat_log_write(const char *data, std::size_t length) {
+    if (log_file != INVALID_HANDLE_VALUE)
+        write_all(log_file, data, length);
+}
+
+void plat_log_close() {
+    if (log_file != INVALID_HANDLE_VALUE)
+        CloseHandle(log_file);
+    log_file = INVALID_HANDLE_VALUE;
+}
+
+void plat_sleep_ms(int ms) { Sleep(ms > 0 ? static_cast<DWORD>(ms) : 0); }
+
+long long plat_time_seconds() { return static_cast<long long>(std::time(nullptr)); }
+
+void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,
+                     int *year) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    *weekday = now.wDayOfWeek;  // 0 is Sunday, as the interface wants
+    *month = now.wMonth - 1;
+    *day = now.wDay;
+    *hour = now.wHour;
+    *minute = now.wMinute;
+    *second = now.wSecond;
+    *year = now.wYear;
+}
