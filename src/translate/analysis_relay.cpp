@@ -67,6 +67,7 @@ int parse_analysis_line(const char *line, AnalysisLine *out) {
                   "the scan widths below follow the token areas");
     AnalysisLine &a = *out;
     std::memset(&a, 0, sizeof a);
+    a.pv_offset = -1;
     int layout = 0;
     if (std::sscanf(line, "%4s d %d %f %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth, &a.score,
                     &a.hours, &a.minutes, &a.seconds, &a.count_a, &a.count_b, &a.speed,
@@ -86,6 +87,10 @@ int parse_analysis_line(const char *line, AnalysisLine *out) {
         layout = 4;
     if (layout == 0)
         return 0;
+    // All nine fields can convert while the "/s" after the speed is missing,
+    // as in a line cut short: the principal variation is empty then.
+    if (a.pv_offset < 0)
+        a.pv_offset = static_cast<int>(std::strlen(line));
     if (std::strlen(a.status) >= static_cast<std::size_t>(STATUS_TOKEN_SIZE) ||
         std::strlen(a.word) >= static_cast<std::size_t>(SCORE_WORD_SIZE))
         return 0;
