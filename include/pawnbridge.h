@@ -55,6 +55,8 @@ void open_log(int first);              // first: write the "New session" entry
 void close_log();                      // mid-run close, no entry
 void close_log_final();                // "Session ends" entry, then close
 int log_is_open();
+// "Game start" and "Game finish" entries: the label, ": " and the time stamp.
+void log_game_event(const char *label);
 // Raw pieces of an entry, written straight to the file while it is open.
 void log_write(const char *data, std::size_t length);
 void log_text(const char *text);

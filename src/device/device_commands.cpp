@@ -1,0 +1,96 @@
+// The device's fixed commands and the small operations that send them. Each
+// answer is read (and so logged) even where nothing in it is used.
+#include <cstdio>
+#include <cstring>
+
+#include "pawnbridge.h"
+#include "platform.h"
+
+namespace {
+
+// The digit (fifth character) is written in before each send.
+char level_commands[5][6] = {"L TR1", "L AT1", "L SD1", "L FD1", "L AN8"};
+char detail_command[3] = "S1";
+
+// "N" is repeated after an answer-less round; a device that stays silent
+// this many rounds in a row is taken as gone, so the bridge keeps answering
+// the interface instead of waiting for ever.
+constexpr int NEW_GAME_SILENT_ROUNDS = 3;
+// A device that talks but never says "New Game" is given up on after this
+// many lines.
+constexpr int NEW_GAME_MAX_LINES = 64;
+
+void send_and_read(const char *command) {
+    send_device(command);
+    read_device(reply_line);
+}
+
+}  // namespace
+
+void init_device() {
+    send_device(" ");
+    plat_sleep_ms(55);
+    set_force_mode(0);
+    plat_sleep_ms(55);
+    send_and_read("I");
+    plat_sleep_ms(55);
+    set_post_mode(0);
+    plat_sleep_ms(55);
+    send_and_read("A OFF");
+    plat_sleep_ms(55);
+    send_and_read("X ON");
+}
+
+void new_device_game() {
+    end_code = 0;
+    set_read_timeout(500);
+    plat_sleep_ms(55);
+    send_device("N");
+    int silent_rounds = 0;
+    for (int lines = 0; lines < NEW_GAME_MAX_LINES; ++lines) {
+        read_device(reply_line);
+        if (reply_line[0] == '\0') {
+            if (++silent_rounds >= NEW_GAME_SILENT_ROUNDS)
+                return;
+            send_device("");
+            send_device("N");
+            continue;
+        }
+        silent_rounds = 0;
+        // The whisper carries the device's text; its CR LF is replaced by our
+        // own line end so that a cut line never leaves the output line open.
+        std::size_t text = std::strcspn(reply_line, "\r\n");
+        std::printf("tellics whisper %.*s\n", static_cast<int>(text), reply_line);
+        if (std::strncmp(reply_line, "New Game", 8) == 0)
+            return;
+    }
+}
+
+void set_device_level(int kind, int number) {
+    if (kind < 0 || kind > 4 || number < 1 || number > 8)
+        return;
+    char *command = level_commands[kind];
+    command[4] = static_cast<char>('0' + number);
+    send_device(command);
+    read_device(reply_line);
+    read_device(reply_line);
+    std::printf("tellics whisper %s\n", command);
+}
+
+void set_post_mode(int detail) {
+    if (detail <= 0) {
+        send_and_read("V");
+        return;
+    }
+    send_and_read("H");
+    if (detail <= 4) {
+        detail_command[1] = static_cast<char>('0' + detail);
+        send_and_read(detail_command);
+    }
+}
+
+void set_force_mode(int on) { send_and_read(on ? "U ON" : "U OFF"); }
+
+void move_now() { send_device("J"); }
+
+void take_back() { send_and_read("T"); }

@@ -1,0 +1,302 @@
+// POSIX side of the operating-system layer: the serial line through termios,
+// standard input through a line reader of our own on descriptor 0, the log
+// through write(2).
+#include "platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+volatile sig_atomic_t stop_signal = 0;
+
+int port_fd = -1;
+int port_timeout_ms = 0;
+int log_fd = -1;
+
+// Standard input is read in chunks into this buffer; lines are taken from its
+// front. Keeping our own buffer (rather than stdio's) lets the device's turn
+// poll descriptor 0 and still see a line that has already been read ahead.
+constexpr std::size_t STDIN_BUFFER_SIZE = 4096;
+char stdin_buffer[STDIN_BUFFER_SIZE];
+std::size_t stdin_used = 0;
+bool stdin_ended = false;
+// Set while the rest of an overlong line is being dropped: its excess must
+// never come back as a command of its own.
+bool stdin_discarding = false;
+
+void on_stop_signal(int) { stop_signal = 1; }
+
+long long monotonic_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Index of the first LF in the buffer, or -1.
+long find_line_end() {
+    void *at = std::memchr(stdin_buffer, '\n', stdin_used);
+    return at ? static_cast<char *>(at) - stdin_buffer : -1;
+}
+
+bool stdin_line_ready() { return stdin_ended || find_line_end() >= 0; }
+
+// One read(2) from descriptor 0 into the buffer. A full buffer without a line
+// end is the head of an overlong line: it is kept as that line's text, and
+// its remainder is dropped as it arrives.
+void stdin_fill() {
+    if (stdin_used == STDIN_BUFFER_SIZE) {
+        // Terminate the kept head as a line and drop the rest up to the LF.
+        stdin_buffer[STDIN_BUFFER_SIZE - 1] = '\n';
+        stdin_discarding = true;
+        return;
+    }
+    ssize_t got = read(0, stdin_buffer + stdin_used, STDIN_BUFFER_SIZE - stdin_used);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (got <= 0) {
+        stdin_ended = true;
+        return;
+    }
+    std::size_t start = stdin_used;
+    stdin_used += static_cast<std::size_t>(got);
+    if (stdin_discarding) {
+        // Everything up to and including the LF belongs to the dropped excess.
+        void *lf = std::memchr(stdin_buffer + start, '\n', stdin_used - start);
+        std::size_t keep_from = lf ? static_cast<std::size_t>(static_cast<char *>(lf) - stdin_buffer) + 1
+                                   : stdin_used;
+        std::memmove(stdin_buffer + start, stdin_buffer + keep_from, stdin_used - keep_from);
+        stdin_used = start + (stdin_used - keep_from);
+        if (lf)
+            stdin_discarding = false;
+    }
+}
+
+}  // namespace
+
+void plat_init() {
+    // GUIs interrupt a thinking engine with SIGINT; this program has no use
+    // for it. A closed interface shows as failed writes, then end of input.
+    signal(SIGINT, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+    struct sigaction stop {};
+    stop.sa_handler = on_stop_signal;
+    sigemptyset(&stop.sa_mask);
+    stop.sa_flags = 0;  // no SA_RESTART: a blocked wait must return and look
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGHUP, &stop, nullptr);
+}
+
+int plat_stop_requested() { return stop_signal != 0; }
+
+const char *plat_port_name() {
+    const char *chosen = std::getenv("PAWNBRIDGE_COM1");
+    return chosen && *chosen ? chosen : "/dev/ttyS0";
+}
+
+int plat_port_open() {
+    // Non-blocking open so that a line without carrier does not hang us here.
+    int fd = open(plat_port_name(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    // Held exclusively: TIOCEXCL refuses other opens (but not root's), the
+    // advisory lock refuses a second bridge in any case.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int error = errno;
+        close(fd);
+        return error;
+    }
+    ioctl(fd, TIOCEXCL);
+    int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+
+    termios tio{};
+    if (tcgetattr(fd, &tio) == 0) {
+        // Raw line: a real port starts with echo and CR translation on.
+        tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                         IXANY);
+        tio.c_oflag &= ~OPOST;
+        tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+        tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+        tio.c_cflag |= CS8 | CLOCAL | CREAD;
+        tio.c_cc[VMIN] = 1;
+        tio.c_cc[VTIME] = 0;
+        cfsetispeed(&tio, B9600);
+        cfsetospeed(&tio, B9600);
+        tcsetattr(fd, TCSANOW, &tio);
+    }
+    // DTR and RTS held off; a line without modem control refuses, which is fine.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &lines);
+    port_fd = fd;
+    return 0;
+}
+
+void plat_port_close() {
+    if (port_fd >= 0)
+        close(port_fd);
+    port_fd = -1;
+}
+
+void plat_port_set_timeout(int ms) { port_timeout_ms = ms; }
+
+int plat_port_read_byte(char *byte) {
+    if (stop_signal)
+        return 0;
+    long long deadline = monotonic_ms() + port_timeout_ms;
+    for (;;) {
+        long long left = deadline - monotonic_ms();
+        if (left < 0)
+            left = 0;
+        pollfd p{port_fd, POLLIN, 0};
+        int ready = poll(&p, 1, static_cast<int>(left));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                if (stop_signal)
+                    return 0;
+                continue;
+            }
+            return -errno;
+        }
+        if (ready == 0)
+            return 0;
+        ssize_t got = read(port_fd, byte, 1);
+        if (got == 1)
+            return 1;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        // A hung-up line reads as end of file or EIO: the device is gone.
+        return got == 0 ? -EIO : -errno;
+    }
+}
+
+void plat_port_write(const char *data, std::size_t length) {
+    while (length > 0 && port_fd >= 0) {
+        ssize_t done = write(port_fd, data, length);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return;
+        data += done;
+        length -= static_cast<std::size_t>(done);
+    }
+}
+
+int plat_stdin_read_line(char *dst, std::size_t size) {
+    for (;;) {
+        if (stop_signal)
+            return 0;
+        long end = find_line_end();
+        if (end >= 0) {
+            std::size_t length = static_cast<std::size_t>(end);
+            std::size_t text = length;
+            if (text > 0 && stdin_buffer[text - 1] == '\r')
+                --text;
+            std::size_t copied = text < size - 1 ? text : size - 1;
+            std::memcpy(dst, stdin_buffer, copied);
+            dst[copied] = '\0';
+            std::memmove(stdin_buffer, stdin_buffer + length + 1, stdin_used - length - 1);
+            stdin_used -= length + 1;
+            return 1;
+        }
+        if (stdin_ended) {
+            if (stdin_used == 0)
+                return 0;
+            // A last line without its line end still counts as a line.
+            stdin_buffer[stdin_used < STDIN_BUFFER_SIZE ? stdin_used++ : STDIN_BUFFER_SIZE - 1] = '\n';
+            continue;
+        }
+        stdin_fill();
+    }
+}
+
+int plat_wait_input_or_port(int timeout_ms) {
+    long long deadline = monotonic_ms() + timeout_ms;
+    for (;;) {
+        if (stop_signal || stdin_line_ready())
+            return 1;
+        long long left = deadline - monotonic_ms();
+        if (left < 0)
+            left = 0;
+        pollfd p[2] = {{0, POLLIN, 0}, {port_fd, POLLIN, 0}};
+        int ready = poll(p, 2, static_cast<int>(left));
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return 0;
+        }
+        if (ready == 0)
+            return 0;
+        if (p[0].revents) {
+            stdin_fill();
+            if (stdin_line_ready())
+                return 1;
+        }
+        if (p[1].revents)
+            return 2;
+    }
+}
+
+int plat_log_open(const char *name) {
+    int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return 0;
+    // Others may read the log while we write it; a second writer is refused.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return 0;
+    }
+    log_fd = fd;
+    return 1;
+}
+
+void plat_log_write(const char *data, std::size_t length) {
+    while (length > 0 && log_fd >= 0) {
+        ssize_t done = write(log_fd, data, length);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return;
+        data += done;
+        length -= static_cast<std::size_t>(done);
+    }
+}
+
+void plat_log_close() {
+    if (log_fd >= 0)
+        close(log_fd);
+    log_fd = -1;
+}
+
+void plat_sleep_ms(int ms) {
+    timespec pause{ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR && !stop_signal) {
+    }
+}
+
+long long plat_time_seconds() { return static_cast<long long>(time(nullptr)); }
+
+void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,
+                     int *year) {
+    time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    *weekday = local.tm_wday;
+    *month = local.tm_mon;
+    *day = local.tm_mday;
+    *hour = local.tm_hour;
+    *minute = local.tm_min;
+    *second = local.tm_sec;
+    *year = local.tm_year + 1900;
+}

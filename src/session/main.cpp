@@ -1,0 +1,3 @@
+#include "pawnbridge.h"
+
+int main() { return run_bridge(); }

@@ -1,0 +1,119 @@
+// The serial link and the session log, called in-process against a pty.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "harness.h"
+#include "pawnbridge.h"
+
+namespace {
+
+// The link opened on a fresh pty, in a temporary working directory.
+class Link : public ::testing::Test {
+protected:
+    TempDir dir;
+    PtyDevice device;
+    char previous_dir[4096] = {};
+
+    void SetUp() override {
+        ASSERT_NE(getcwd(previous_dir, sizeof previous_dir), nullptr);
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+        setenv("PAWNBRIDGE_COM1", device.path().c_str(), 1);
+        end_code = 0;
+        open_link();
+    }
+    void TearDown() override {
+        close_link();
+        ASSERT_EQ(chdir(previous_dir), 0);
+    }
+    // The log as written so far, without the "New session" line.
+    std::string log() const {
+        std::string all = dir.read("NovagLog.txt");
+        return all.substr(all.find('\n') + 1);
+    }
+};
+
+TEST_F(Link, ReadTimeoutIsAQueryAtZero) {
+    EXPECT_EQ(set_read_timeout(0), 500);
+    EXPECT_EQ(set_read_timeout(1000), 500);
+    EXPECT_EQ(set_read_timeout(0), 1000);
+}
+
+TEST_F(Link, LinesKeepTheirLineEndAndAreLogged) {
+    device.send("New Game\r\n");
+    read_device(reply_line);
+    EXPECT_STREQ(reply_line, "New Game\r\n");
+    send_device("");
+    EXPECT_EQ(device.expect_line(), "");
+    EXPECT_EQ(log(), " <-- New Game\r\n --> \r\n");
+}
+
+TEST_F(Link, TimeOutsAreNotedOnlyAboveHalfASecond) {
+    set_read_timeout(100);
+    read_device(reply_line);
+    EXPECT_STREQ(reply_line, "");
+    device.send("par");
+    read_device(reply_line);
+    EXPECT_STREQ(reply_line, "par");
+    set_read_timeout(600);
+    read_device(reply_line);
+    send_device("X");
+    EXPECT_EQ(log(), " <-- "
+                     " <-- par"
+                     " <-- (Timeout 600 msecs)\r\n"
+                     " --> X\r\n");
+}
+
+TEST_F(Link, ReportLinesAreTakenUpAndReplacedByTheNextLine) {
+    set_read_timeout(700);
+    device.send("M#1\r\nM#3 draw\r\nM 12, e2-e4 .\r\n");
+    read_device(reply_line);
+    EXPECT_STREQ(reply_line, "M 12, e2-e4 .\r\n");
+    EXPECT_EQ(end_code, 3);
+    EXPECT_EQ(set_read_timeout(0), 700);
+
+    device.send("M#X\r\n");
+    read_device(reply_line);  // nothing follows within 110 ms
+    EXPECT_STREQ(reply_line, "");
+    EXPECT_EQ(end_code, 'X' - '0');
+    device.send("M#\r\nX#1\r\n");
+    read_device(reply_line);
+    EXPECT_EQ(end_code, '\r' - '0');
+    EXPECT_STREQ(reply_line, "X#1\r\n");
+    EXPECT_EQ(log(), " <-- M#1\r\n <-- M#3 draw\r\n <-- M 12, e2-e4 .\r\n"
+                     " <-- M#X\r\n <-- "
+                     " <-- M#\r\n <-- X#1\r\n");
+}
+
+TEST_F(Link, OverlongLinesAreCutButLoggedWhole) {
+    std::string line(1000, 'a');
+    device.send(line + "\r\nnext\r\n");
+    read_device(reply_line);
+    EXPECT_EQ(std::strlen(reply_line), sizeof reply_line - 1);
+    read_device(reply_line);
+    EXPECT_STREQ(reply_line, "next\r\n");
+    EXPECT_EQ(log(), " <-- " + line + "\r\n <-- next\r\n");
+}
+
+TEST_F(Link, AHungUpLineReadsAsAnErrorAtOnce) {
+    set_read_timeout(5000);
+    device.close_master();
+    read_device(reply_line);
+    EXPECT_STREQ(reply_line, "");
+    EXPECT_EQ(log(), " <-- (err: 5)");
+}
+
+TEST(Timestamp, IsTwentyFourEnglishCharactersWhateverTheLocale) {
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    std::string stamp = timestamp();
+    EXPECT_TRUE(std::regex_match(
+        stamp, std::regex("(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+                          "\\d{2} \\d{2}:\\d{2}:\\d{2} \\d{4}")))
+        << stamp;
+}
+
+}  // namespace
