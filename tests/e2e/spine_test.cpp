@@ -222,6 +222,22 @@ TEST(Signals, InterruptIsIgnoredAndTerminateEndsTheSession) {
     EXPECT_TRUE(matches(s.log(), std::string("Session ends: ") + STAMP + "\r\n$"));
 }
 
+TEST(Signals, TerminateEndsALongSilentDeviceTurnAtOnce) {
+    Session s;
+    s.bridge.send("level 40 60 0");
+    s.device.answer("L TR1");
+    s.device.send_line("OK");
+    s.bridge.expect("tellics whisper L TR1");
+    s.bridge.send("time 360000");
+    s.bridge.send("go");
+    s.device.expect("J");
+    auto started = std::chrono::steady_clock::now();
+    kill(s.bridge.pid(), SIGTERM);
+    EXPECT_EQ(s.bridge.wait_exit(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_TRUE(matches(s.log(), std::string("Session ends: ") + STAMP + "\r\n$"));
+}
+
 TEST(Idle, WaitingForACommandCostsNoCpu) {
     Session s;
     long before = cpu_ms(s.bridge.pid());

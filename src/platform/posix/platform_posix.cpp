@@ -36,7 +36,18 @@ bool stdin_ended = false;
 // never come back as a command of its own.
 bool stdin_discarding = false;
 
-void on_stop_signal(int) { stop_signal = 1; }
+// The stop signal also writes a byte here, so that a wait that was about to
+// block when the signal came still wakes up.
+int stop_pipe[2] = {-1, -1};
+
+void on_stop_signal(int) {
+    stop_signal = 1;
+    if (stop_pipe[1] >= 0) {
+        int saved = errno;
+        [[maybe_unused]] ssize_t ignored = write(stop_pipe[1], "", 1);
+        errno = saved;
+    }
+}
 
 long long monotonic_ms() {
     timespec now{};
@@ -62,6 +73,9 @@ void stdin_fill() {
         stdin_discarding = true;
         return;
     }
+    pollfd p[2] = {{0, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
+    if (poll(p, 2, -1) < 0 || stop_signal || p[0].revents == 0)
+        return;
     ssize_t got = read(0, stdin_buffer + stdin_used, STDIN_BUFFER_SIZE - stdin_used);
     if (got < 0 && (errno == EINTR || errno == EAGAIN))
         return;
@@ -90,6 +104,8 @@ void plat_init() {
     // for it. A closed interface shows as failed writes, then end of input.
     signal(SIGINT, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
+    if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        stop_pipe[0] = stop_pipe[1] = -1;
     struct sigaction stop {};
     stop.sa_handler = on_stop_signal;
     sigemptyset(&stop.sa_mask);
@@ -159,8 +175,8 @@ int plat_port_read_byte(char *byte) {
         long long left = deadline - monotonic_ms();
         if (left < 0)
             left = 0;
-        pollfd p{port_fd, POLLIN, 0};
-        int ready = poll(&p, 1, static_cast<int>(left));
+        pollfd p[2] = {{port_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
+        int ready = poll(p, 2, static_cast<int>(left));
         if (ready < 0) {
             if (errno == EINTR) {
                 if (stop_signal)
@@ -169,7 +185,7 @@ int plat_port_read_byte(char *byte) {
             }
             return -errno;
         }
-        if (ready == 0)
+        if (ready == 0 || stop_signal)
             return 0;
         ssize_t got = read(port_fd, byte, 1);
         if (got == 1)
@@ -229,8 +245,8 @@ int plat_wait_input_or_port(int timeout_ms) {
         long long left = deadline - monotonic_ms();
         if (left < 0)
             left = 0;
-        pollfd p[2] = {{0, POLLIN, 0}, {port_fd, POLLIN, 0}};
-        int ready = poll(p, 2, static_cast<int>(left));
+        pollfd p[3] = {{0, POLLIN, 0}, {port_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
+        int ready = poll(p, 3, static_cast<int>(left));
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
