@@ -97,6 +97,19 @@ void stdin_fill() {
     }
 }
 
+// Failed writes are not reported: the device or the file is simply gone.
+void write_all(int fd, const char *data, std::size_t length) {
+    while (length > 0 && fd >= 0) {
+        ssize_t done = write(fd, data, length);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return;
+        data += done;
+        length -= static_cast<std::size_t>(done);
+    }
+}
+
 }  // namespace
 
 void plat_init() {
@@ -197,17 +210,7 @@ int plat_port_read_byte(char *byte) {
     }
 }
 
-void plat_port_write(const char *data, std::size_t length) {
-    while (length > 0 && port_fd >= 0) {
-        ssize_t done = write(port_fd, data, length);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return;
-        data += done;
-        length -= static_cast<std::size_t>(done);
-    }
-}
+void plat_port_write(const char *data, std::size_t length) { write_all(port_fd, data, length); }
 
 int plat_stdin_read_line(char *dst, std::size_t size) {
     for (;;) {
@@ -277,17 +280,7 @@ int plat_log_open(const char *name) {
     return 1;
 }
 
-void plat_log_write(const char *data, std::size_t length) {
-    while (length > 0 && log_fd >= 0) {
-        ssize_t done = write(log_fd, data, length);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return;
-        data += done;
-        length -= static_cast<std::size_t>(done);
-    }
-}
+void plat_log_write(const char *data, std::size_t length) { write_all(log_fd, data, length); }
 
 void plat_log_close() {
     if (log_fd >= 0)
