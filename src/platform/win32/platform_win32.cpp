@@ -166,6 +166,30 @@ BOOL WINAPI console_event(DWORD event) {
 // ------------------------------------------------------------------ port
 
 HANDLE port = INVALID_HANDLE_VALUE;
+HANDLE port_claim = nullptr;
+
+// Windows' serial driver refuses a second opener by itself, but a port that
+// wine maps to a Unix device does not: there two bridges would share the
+// line and take each other's bytes. A named mutex per port name keeps a
+// second bridge off the line in either case. Returns 0 or the error code.
+int claim_port(const char *name) {
+    char object[160] = "Global\\pawnbridge-port-";
+    std::size_t at = std::strlen(object);
+    for (const char *p = name; *p && at < sizeof object - 1; ++p, ++at) {
+        char c = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+        object[at] = c == '\\' ? '/' : c;  // a backslash would name a namespace
+    }
+    object[at] = '\0';
+    HANDLE claim = CreateMutexA(nullptr, FALSE, object);
+    if (!claim)
+        return 0;  // no claim to be had; the port's own sharing rule still holds
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        return ERROR_SHARING_VIOLATION;
+    }
+    port_claim = claim;
+    return 0;
+}
 
 // Only COM1 to COM9 are names in the DOS device space; a higher number, as
 // USB adapters often get, has to be opened through the device namespace.
@@ -231,6 +255,10 @@ int plat_port_open() {
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return last_error_or(1);
+    if (int refused = claim_port(plat_port_name())) {
+        CloseHandle(opened);
+        return refused;
+    }
 
     // A handle that has no line settings is not a serial port (a plain file,
     // or a mapping whose target is gone): fail as an unopenable port would.
@@ -240,6 +268,7 @@ int plat_port_open() {
     if (!GetCommState(opened, &dcb)) {
         int error = last_error_or(1);
         CloseHandle(opened);
+        plat_port_close();  // gives up the claim
         return error;
     }
     dcb.BaudRate = CBR_9600;
@@ -266,6 +295,9 @@ void plat_port_close() {
     if (port != INVALID_HANDLE_VALUE)
         CloseHandle(port);
     port = INVALID_HANDLE_VALUE;
+    if (port_claim)
+        CloseHandle(port_claim);
+    port_claim = nullptr;
 }
 
 void plat_port_set_timeout(int ms) {
