@@ -1,0 +1,401 @@
+#include "game.hpp"
+
+#include "search.hpp"
+
+#include <time.h>
+
+#include <cctype>
+#include <cstring>
+#include <regex>
+
+namespace driver {
+
+namespace {
+
+long long now_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool starts_with(const std::string &s, const char *prefix) { return s.rfind(prefix, 0) == 0; }
+
+const char *state_reason(chess::GameState state) {
+    switch (state) {
+    case chess::GameState::REPETITION: return "Draw by repetition";
+    case chess::GameState::FIFTY_MOVES: return "Draw by 50 move rule";
+    case chess::GameState::INSUFFICIENT: return "Draw by insufficient material";
+    case chess::GameState::STALEMATE: return "Stalemate";
+    default: return "";
+    }
+}
+
+// Waits for further lines only this long once the move is in: the bridge
+// prints a result that follows a move in the same burst.
+constexpr int TRAILING_MS = 40;
+
+}  // namespace
+
+BridgeLine classify(const std::string &line) {
+    BridgeLine out;
+    // "12. ... e7e5": the device's move.
+    {
+        int number = 0, used = 0;
+        char move[8] = {0};
+        if (std::sscanf(line.c_str(), "%d. ... %6s%n", &number, move, &used) == 2 &&
+            static_cast<std::size_t>(used) == line.size()) {
+            std::size_t n = std::strlen(move);
+            bool squares = n >= 4 && n <= 5 && move[0] >= 'a' && move[0] <= 'h' && move[1] >= '1' &&
+                           move[1] <= '8' && move[2] >= 'a' && move[2] <= 'h' && move[3] >= '1' && move[3] <= '8';
+            if (squares) {
+                out.kind = BridgeLine::DEVICE_MOVE;
+                out.number = number;
+                out.text = move;
+                return out;
+            }
+        }
+    }
+    if (starts_with(line, "tellics whisper ")) {
+        out.kind = BridgeLine::WHISPER;
+        out.text = line.substr(16);
+        return out;
+    }
+    if (starts_with(line, "tellics say ")) {
+        out.kind = BridgeLine::SAY;
+        out.text = line.substr(12);
+        return out;
+    }
+    if (line == "resign") {
+        out.kind = BridgeLine::RESIGN;
+        return out;
+    }
+    if (starts_with(line, "Illegal move: ")) {
+        out.kind = BridgeLine::ILLEGAL;
+        out.text = line.substr(14);
+        return out;
+    }
+    for (const char *result : {"1-0", "0-1", "1/2-1/2"}) {
+        std::size_t n = std::strlen(result);
+        if (line.compare(0, n, result) == 0 && (line.size() == n || line[n] == ' ')) {
+            out.kind = BridgeLine::RESULT;
+            out.text = result;
+            auto open = line.find('{'), close = line.rfind('}');
+            if (open != std::string::npos && close != std::string::npos && close > open)
+                out.reason = line.substr(open + 1, close - open - 1);
+            return out;
+        }
+    }
+    // ply, score, time, nodes and the variation: "%2d%c %5d %3d %6d  %s".
+    static const std::regex thinking(R"(^\s*\d+[&.+\- ]?\s+-?\d+\s+\d+\s+-?\d+(\s.*)?$)");
+    if (std::regex_match(line, thinking)) {
+        out.kind = BridgeLine::THINKING;
+        return out;
+    }
+    return out;
+}
+
+GameDriver::GameDriver(EngineProcess &bridge, GameOptions options, std::FILE *out)
+    : bridge_(bridge), options_(std::move(options)), out_(out), pos_(chess::Position::start()),
+      random_state_(options_.seed) {
+    device_cs_ = own_cs_ = static_cast<long long>(options_.base_minutes) * 6000;
+}
+
+void GameDriver::fail(const std::string &problem) {
+    if (outcome_.problem.empty())
+        outcome_.problem = problem;
+    outcome_.sound = false;
+    std::fprintf(out_, "!! %s\n", problem.c_str());
+}
+
+void GameDriver::show(const BridgeLine &line, const std::string &raw) {
+    switch (line.kind) {
+    case BridgeLine::THINKING: std::fprintf(out_, "       thinking %s\n", raw.c_str()); break;
+    case BridgeLine::WHISPER: std::fprintf(out_, "       whisper: %s\n", line.text.c_str()); break;
+    case BridgeLine::SAY: std::fprintf(out_, "       says: %s\n", line.text.c_str()); break;
+    default:
+        if (options_.show_raw || line.kind != BridgeLine::OTHER || !raw.empty())
+            std::fprintf(out_, "       bridge: %s\n", raw.c_str());
+    }
+    std::fflush(out_);
+}
+
+std::string GameDriver::move_label(bool device, const std::string &move) const {
+    char buffer[96];
+    bool white = pos_.side() == chess::WHITE;
+    std::snprintf(buffer, sizeof buffer, "%3d%s %-6s (%s)", pos_.fullmove_number(), white ? ". " : "...",
+                  move.c_str(), device ? "device" : "driver");
+    return buffer;
+}
+
+void GameDriver::send_clocks() {
+    bridge_.send("time " + std::to_string(device_cs_ < 0 ? 0 : device_cs_));
+    bridge_.send("otim " + std::to_string(own_cs_ < 0 ? 0 : own_cs_));
+}
+
+void GameDriver::finish(const std::string &result, const std::string &reason) {
+    if (outcome_.finished)
+        return;
+    outcome_.finished = true;
+    outcome_.result = result;
+    outcome_.reason = reason;
+    std::fprintf(out_, "Result: %s {%s}\n", result.c_str(), reason.c_str());
+    std::fflush(out_);
+}
+
+bool GameDriver::check_claim(const BridgeLine &line) {
+    chess::GameState state = pos_.state();
+    bool true_claim;
+    if (line.text == "1/2-1/2") {
+        if (line.reason.find("repetition") != std::string::npos)
+            true_claim = state == chess::GameState::REPETITION;
+        else if (line.reason.find("50") != std::string::npos)
+            true_claim = state == chess::GameState::FIFTY_MOVES;
+        else if (line.reason.find("insufficient") != std::string::npos)
+            true_claim = state == chess::GameState::INSUFFICIENT;
+        else
+            true_claim = state == chess::GameState::STALEMATE;
+    } else {
+        // "1-0": Black is mated and to move; "0-1" the other way round.
+        chess::Color loser = line.text == "1-0" ? chess::BLACK : chess::WHITE;
+        true_claim = state == chess::GameState::CHECKMATE && pos_.side() == loser;
+    }
+    if (!true_claim)
+        fail("the bridge reported " + line.text + " {" + line.reason + "}, which the board does not show");
+    finish(line.text, line.reason);
+    return true_claim;
+}
+
+bool GameDriver::handshake() {
+    long long deadline = now_ms() + 20000;
+    while (now_ms() < deadline) {
+        auto line = bridge_.read_line(static_cast<int>(deadline - now_ms()));
+        if (!line)
+            break;
+        if (*line == "Pawnbridge")
+            return true;
+        show(classify(*line), *line);
+    }
+    fail("the bridge did not announce itself");
+    return false;
+}
+
+chess::Move GameDriver::choose_move() {
+    while (opening_index_ < options_.opening.size()) {
+        auto m = pos_.parse_coordinate(options_.opening[opening_index_++]);
+        if (m)
+            return *m;
+    }
+    auto next = [this] {
+        random_state_ += 0x9E3779B97F4A7C15ULL;
+        std::uint64_t z = random_state_;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    };
+    chess::MoveList legal;
+    pos_.generate_legal(legal);
+    if (options_.random_percent > 0 && static_cast<int>(next() % 100) < options_.random_percent)
+        return legal[static_cast<int>(next() % static_cast<std::uint64_t>(legal.size))];
+    static chess::Searcher searcher(16);
+    chess::SearchLimits limits;
+    limits.max_depth = options_.depth;
+    chess::Position scratch = pos_;
+    return searcher.run(scratch, limits, nullptr).best;
+}
+
+bool GameDriver::wait_device_move() {
+    long long asked = now_ms();
+    for (;;) {
+        auto raw = bridge_.read_line(options_.reply_timeout_ms);
+        if (!raw) {
+            fail(bridge_.output_ended() ? "the bridge ended in the middle of the game"
+                                        : "no move from the device in time");
+            return false;
+        }
+        BridgeLine line = classify(*raw);
+        switch (line.kind) {
+        case BridgeLine::ILLEGAL:
+            fail("the bridge refused the driver's move " + line.text);
+            return false;
+        case BridgeLine::RESIGN:
+            show(line, *raw);
+            device_resigned_ = true;
+            finish(options_.device_white ? "0-1" : "1-0",
+                   options_.device_white ? "White resigns" : "Black resigns");
+            continue;  // the device's move may still follow
+        case BridgeLine::RESULT:
+            check_claim(line);
+            return true;
+        case BridgeLine::DEVICE_MOVE:
+            break;
+        default:
+            show(line, *raw);
+            if (device_resigned_ && line.kind == BridgeLine::OTHER)
+                return true;
+            continue;
+        }
+
+        auto move = pos_.parse_coordinate(line.text);
+        if (!move) {
+            fail("the device played " + line.text + ", which is not legal in " + pos_.fen());
+            return false;
+        }
+        if (line.number != pos_.fullmove_number())
+            fail("the device numbered its move " + std::to_string(line.number) + ", the board says " +
+                 std::to_string(pos_.fullmove_number()));
+        device_cs_ -= (now_ms() - asked) / 10;
+        std::fprintf(out_, "%s\n", move_label(true, line.text).c_str());
+        pos_.make(*move);
+        ++outcome_.device_moves;
+        if (device_resigned_)
+            return true;
+        // A report that follows the move comes in the same burst.
+        while (auto more = bridge_.read_line(TRAILING_MS)) {
+            BridgeLine next = classify(*more);
+            if (next.kind == BridgeLine::RESULT)
+                check_claim(next);
+            else if (next.kind == BridgeLine::DEVICE_MOVE)
+                fail("a second device move came: " + *more);
+            else
+                show(next, *more);
+        }
+        if (!outcome_.finished) {
+            chess::GameState state = pos_.state();
+            if (state == chess::GameState::CHECKMATE)
+                finish(pos_.side() == chess::WHITE ? "0-1" : "1-0",
+                       pos_.side() == chess::WHITE ? "Black mates" : "White mates");
+            else if (state != chess::GameState::ONGOING)
+                finish("1/2-1/2", std::string(state_reason(state)) + ", seen by the driver");
+        }
+        return true;
+    }
+}
+
+bool GameDriver::make_own_move() {
+    long long started = now_ms();
+    chess::Move m = choose_move();
+    own_cs_ -= (now_ms() - started) / 10;
+    std::string text = chess::to_coordinate(m);
+    std::fprintf(out_, "%s\n", move_label(false, text).c_str());
+    std::fflush(out_);
+    bridge_.interrupt();
+    send_clocks();
+    bridge_.send(text);
+    pos_.make(m);
+    if (pos_.state() == chess::GameState::ONGOING)
+        return true;
+    // The move ends the game: the device reports that instead of answering.
+    for (;;) {
+        auto raw = bridge_.read_line(10000);
+        if (!raw) {
+            fail("the device did not report the end of the game");
+            return false;
+        }
+        BridgeLine line = classify(*raw);
+        if (line.kind == BridgeLine::RESULT) {
+            check_claim(line);
+            return false;
+        }
+        if (line.kind == BridgeLine::DEVICE_MOVE || line.kind == BridgeLine::ILLEGAL) {
+            fail("after the game ended the bridge said: " + *raw);
+            return false;
+        }
+        show(line, *raw);
+    }
+}
+
+GameOutcome GameDriver::play() {
+    std::fprintf(out_, "=== The device plays %s, the driver %s ===\n", options_.device_white ? "White" : "Black",
+                 options_.device_white ? "Black" : "White");
+    if (!handshake())
+        return outcome_;
+    for (const char *line : {"xboard", "new", "random"})
+        bridge_.send(line);
+    bridge_.send("level 0 " + std::to_string(options_.base_minutes) + " 0");
+    for (const char *line : {"post", "hard", "easy", "force"})
+        bridge_.send(line);
+
+    if (options_.device_white) {
+        bridge_.send("computer");
+        bridge_.send("black");
+        send_clocks();
+        bridge_.send("white");
+        bridge_.send("go");
+    } else {
+        chess::Move m = choose_move();
+        std::string text = chess::to_coordinate(m);
+        std::fprintf(out_, "%s\n", move_label(false, text).c_str());
+        send_clocks();
+        bridge_.send(text);
+        pos_.make(m);
+        bridge_.send("black");
+        bridge_.send("go");
+    }
+
+    while (!outcome_.finished && outcome_.sound) {
+        if (!wait_device_move() || outcome_.finished)
+            break;
+        if (pos_.fullmove_number() > options_.max_moves) {
+            fail("no result after " + std::to_string(options_.max_moves) + " moves");
+            break;
+        }
+        if (!make_own_move())
+            break;
+    }
+    outcome_.full_moves = pos_.fullmove_number() - (pos_.side() == chess::WHITE ? 1 : 0);
+
+    if (outcome_.finished)
+        bridge_.send("result " + outcome_.result + " {" + outcome_.reason + "}");
+    bridge_.send("force");
+    bridge_.send("quit");
+    // Show what the bridge still has to say, up to its end.
+    while (auto raw = bridge_.read_line(3000)) {
+        BridgeLine line = classify(*raw);
+        if (line.kind == BridgeLine::DEVICE_MOVE && !device_resigned_)
+            fail("a device move after the end of the game: " + *raw);
+        show(line, *raw);
+    }
+    return outcome_;
+}
+
+SuiteOutcome run_suite(EngineProcess &bridge, const std::string &file, int seconds, std::FILE *out,
+                       int timeout_ms) {
+    SuiteOutcome outcome;
+    std::fprintf(out, "=== Test suite %s, %d seconds a problem ===\n", file.c_str(), seconds);
+    long long deadline = now_ms() + timeout_ms;
+    bool announced = false;
+    while (!announced && now_ms() < deadline) {
+        auto line = bridge.read_line(static_cast<int>(deadline - now_ms()));
+        if (!line)
+            break;
+        announced = *line == "Pawnbridge";
+    }
+    if (!announced) {
+        std::fprintf(out, "!! the bridge did not announce itself\n");
+        return outcome;
+    }
+    bridge.send("xboard");
+    bridge.send("new");
+    bridge.send("test " + file + " " + std::to_string(seconds));
+    // The bridge reads nothing more until the run is over.
+    bridge.send("quit");
+    while (now_ms() < deadline) {
+        auto line = bridge.read_line(static_cast<int>(deadline - now_ms()));
+        if (!line)
+            break;
+        std::fprintf(out, "  %s\n", line->c_str());
+        std::fflush(out);
+        int solved = 0, total = 0, limit = 0;
+        if (std::sscanf(line->c_str(), "Test complete: %d out of %d problems solved within %d seconds", &solved,
+                        &total, &limit) == 3) {
+            outcome.completed = true;
+            outcome.solved = solved;
+            outcome.total = total;
+        }
+    }
+    if (!outcome.completed)
+        std::fprintf(out, "!! the test run did not complete\n");
+    return outcome;
+}
+
+}  // namespace driver
