@@ -17,7 +17,7 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
 // The link opened on a fresh pty, in a temporary working directory.
-class Device : public ::testing::Test {
+class Linked : public ::testing::Test {
 protected:
     TempDir dir;
     PtyDevice device;
@@ -38,7 +38,9 @@ protected:
 
 // ------------------------------------------------------------------ moves
 
-TEST_F(Device, MovesBecomeMoveCommands) {
+using SendMove = Linked;
+
+TEST_F(SendMove, MovesBecomeMoveCommands) {
     const struct {
         const char *move, *command;
     } rows[] = {
@@ -52,7 +54,7 @@ TEST_F(Device, MovesBecomeMoveCommands) {
     }
 }
 
-TEST_F(Device, MoveAnswersDecideAcceptance) {
+TEST_F(SendMove, MoveAnswersDecideAcceptance) {
     const struct {
         const char *answer;
         int accepted;
@@ -74,12 +76,12 @@ TEST_F(Device, MoveAnswersDecideAcceptance) {
     }
 }
 
-TEST_F(Device, UnansweredMoveIsRefusedAfterASecond) {
+TEST_F(SendMove, UnansweredMoveIsRefusedAfterASecond) {
     EXPECT_EQ(send_move("e2e4"), 0);
     EXPECT_EQ(set_read_timeout(0), 500);
 }
 
-TEST_F(Device, ReportAnsweredToAMoveIsLeftPending) {
+TEST_F(SendMove, ReportAnsweredToAMoveIsLeftPending) {
     device.send("M#5\r\n");
     EXPECT_EQ(send_move("e2e4"), 0);
     EXPECT_EQ(end_code, 5);
@@ -292,7 +294,7 @@ TEST_F(Relay, SpeedWithoutItsUnitLeavesNoPrincipalVariation) {
 
 // ------------------------------------------------------------ level choice
 
-class Levels : public Device {
+class Levels : public Linked {
 protected:
     // Calls choose_level and returns the level command that reached the
     // device, or "" when none did.
