@@ -5,6 +5,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -59,6 +62,8 @@ void PtyLine::install_signal_handlers() {
 }
 
 PtyLine::~PtyLine() {
+    if (closes_ >= 0)
+        close(closes_);
     if (slave_ >= 0)
         close(slave_);
     if (master_ >= 0)
@@ -93,7 +98,34 @@ bool PtyLine::open(std::string &error) {
     // Never block on a write: with nobody reading the line, lines are dropped
     // rather than the emulator hanging.
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // A program that holds the port exclusively (TIOCEXCL) leaves that mode
+    // set when it closes, because our own descriptor keeps the terminal from
+    // being released; the next program's open would then fail with EBUSY. A
+    // real port forgets the mode on its last close, so we do the same: watch
+    // for closes and clear the mode once nobody holds the port's lock.
+    closes_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (closes_ >= 0 && inotify_add_watch(closes_, slave_path_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        close(closes_);
+        closes_ = -1;
+    }
     return true;
+}
+
+void PtyLine::release_exclusive_if_free() {
+    int exclusive = 1;
+#ifdef TIOCGEXCL
+    if (ioctl(slave_, TIOCGEXCL, &exclusive) != 0)
+        exclusive = 1;
+#endif
+    if (!exclusive)
+        return;
+    // The lock is held by whoever still has the port open as its owner.
+    if (flock(slave_, LOCK_EX | LOCK_NB) != 0)
+        return;
+    flock(slave_, LOCK_UN);
+    ioctl(slave_, TIOCNXCL);
+    if (trace_)
+        trace_line("!!", "port closed by its user; exclusive mode cleared");
 }
 
 long long PtyLine::now_ms() {
@@ -163,12 +195,18 @@ std::optional<std::string> PtyLine::receive(int timeout_ms) {
         long long left = deadline - now_ms();
         if (left < 0)
             left = 0;
-        pollfd p[2] = {{master_, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
-        int ready = poll(p, wake_pipe[0] >= 0 ? 2 : 1, static_cast<int>(left));
+        pollfd p[3] = {{master_, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}, {closes_, POLLIN, 0}};
+        int ready = poll(p, 3, static_cast<int>(left));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
             return std::nullopt;
+        if (p[2].revents & POLLIN) {
+            char events[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
+            while (read(closes_, events, sizeof events) > 0) {
+            }
+            release_exclusive_if_free();
+        }
         if (p[1].revents & POLLIN) {
             char drain[16];
             while (read(wake_pipe[0], drain, sizeof drain) > 0) {

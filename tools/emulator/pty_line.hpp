@@ -33,9 +33,11 @@ public:
 
 private:
     bool take_line(std::string &out);
+    void release_exclusive_if_free();
 
     int master_ = -1;
     int slave_ = -1;  // held open so the line stays up between bridge runs
+    int closes_ = -1;  // inotify: someone closed the slave
     std::string slave_path_;
     std::string pending_;
     bool trace_ = false;
