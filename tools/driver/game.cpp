@@ -6,7 +6,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <regex>
 
 namespace driver {
 
@@ -28,6 +27,36 @@ const char *state_reason(chess::GameState state) {
     case chess::GameState::STALEMATE: return "Stalemate";
     default: return "";
     }
+}
+
+// Ply, score, time, nodes and the variation: "%2d%c %5d %3d %6d  %s", where
+// the character after the ply is a marker or a blank.
+bool is_thinking(const std::string &line) {
+    std::size_t i = 0, n = line.size();
+    auto skip_blanks = [&] {
+        std::size_t from = i;
+        while (i < n && line[i] == ' ')
+            ++i;
+        return i > from;
+    };
+    auto number = [&](bool sign) {
+        if (sign && i < n && line[i] == '-')
+            ++i;
+        std::size_t from = i;
+        while (i < n && std::isdigit(static_cast<unsigned char>(line[i])))
+            ++i;
+        return i > from;
+    };
+    skip_blanks();
+    if (!number(false))
+        return false;
+    if (i < n && std::strchr("&.+-", line[i]))
+        ++i;
+    for (bool sign : {true, false, true}) {
+        if (!skip_blanks() || !number(sign))
+            return false;
+    }
+    return i == n || line[i] == ' ';
 }
 
 // Waits for further lines only this long once the move is in: the bridge
@@ -85,12 +114,8 @@ BridgeLine classify(const std::string &line) {
             return out;
         }
     }
-    // ply, score, time, nodes and the variation: "%2d%c %5d %3d %6d  %s".
-    static const std::regex thinking(R"(^\s*\d+[&.+\- ]?\s+-?\d+\s+\d+\s+-?\d+(\s.*)?$)");
-    if (std::regex_match(line, thinking)) {
+    if (is_thinking(line))
         out.kind = BridgeLine::THINKING;
-        return out;
-    }
     return out;
 }
 
