@@ -350,6 +350,32 @@ TEST(Device, MoveNowEndsAnAnalysisAndALateMoveNowIsIgnored) {
     EXPECT_TRUE(as_reply(line.lines().back()));
 }
 
+TEST(Device, AnAnalysisSearchesNoMoreThanTheDeviceWouldInTenMinutes) {
+    // The bridge multiplies nodes per second by seconds in an int: the
+    // product must stay near the nodes searched however long it runs.
+    FakeLine line;
+    DeviceOptions options = quick();
+    options.nominal_nps = 100;  // ten minutes' worth: 60000 positions
+    Device device(line, options);
+    device.handle("L AN8");
+    device.handle("PCWPa2b2c2d4e3f2g2h2Nc3f3Bf1Rh1Qd1Ke1Bpa7b7c7d5e6f7g7h7nc6f6be7ra8h8qd8ke8+");
+    line.later(20000, "J");
+    device.handle("J");
+    long long largest = 0;
+    for (const auto &l : line.lines()) {
+        int h, m, s, nps;
+        char status[8];
+        float score;
+        int depth, a, b;
+        if (std::sscanf(l.c_str(), "%7s d %d %f %d:%d:%d %d/ %d %d/s", status, &depth, &score, &h, &m, &s, &a, &b,
+                        &nps) == 9)
+            largest = std::max(largest, static_cast<long long>(nps) * (h * 3600 + m * 60 + s));
+    }
+    EXPECT_GT(largest, 0);
+    EXPECT_LE(largest, 60000 + 2 * static_cast<long long>(chess::Searcher::POLL_INTERVAL));
+    EXPECT_TRUE(as_reply(line.lines().back()));
+}
+
 TEST(Device, ANewGameOrANewSessionAbandonsTheSearch) {
     for (const char *interrupting : {"N", " ", "PCWPe2Ke1Bke5-"}) {
         FakeLine line;

@@ -16,6 +16,9 @@ constexpr int AVERAGE_SECONDS[8] = {2, 5, 10, 15, 30, 60, 120, 180};
 constexpr int SUDDEN_DEATH_MINUTES[8] = {3, 5, 10, 15, 30, 60, 90, 120};
 // Minutes for 40 moves at the tournament levels: TR1 is 40 moves in 5 minutes.
 constexpr int TOURNAMENT_MINUTES_PER_STEP = 5;
+// Thinking time, in the device's seconds, after which an analysis stops
+// searching and only reports its result until told to move.
+constexpr int ANALYSIS_SECONDS = 600;
 // A position worse than this (centipawns) on two moves running is given up.
 constexpr int RESIGN_SCORE = -900;
 // A "J" this soon after the device's move, with nothing in between, belongs
@@ -348,7 +351,12 @@ Device::Plan Device::plan() const {
         p.hard_ms = static_cast<long long>(60000 / options_.speed);
         return p;
     case LevelKind::AN:
+        // Analyses until told to move, but searches no more than the device
+        // would in ten minutes: the receiving side multiplies nodes per
+        // second by seconds in a plain int, which a host searching at full
+        // speed for a quarter of an hour would overflow.
         p.infinite = true;
+        p.nodes = static_cast<std::uint64_t>(options_.nominal_nps) * ANALYSIS_SECONDS;
         return p;
     }
     p.nodes = static_cast<std::uint64_t>(seconds * options_.nominal_nps);
