@@ -173,8 +173,12 @@ int plat_port_open() {
 }
 
 void plat_port_close() {
-    if (port_fd >= 0)
+    // A line kept open by someone else (a pty whose other side holds its own
+    // descriptor) would otherwise stay exclusive after we are gone.
+    if (port_fd >= 0) {
+        ioctl(port_fd, TIOCNXCL);
         close(port_fd);
+    }
     port_fd = -1;
 }
 
