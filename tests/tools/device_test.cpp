@@ -105,7 +105,7 @@ std::string coordinate(const chess::Position &pos, const std::string &device_mov
 
 }  // namespace
 
-TEST(Device, EveryCommandGetsTheLinesTheBridgeReads) {
+TEST(EmulatedDevice, EveryCommandGetsTheLinesTheBridgeReads) {
     FakeLine line;
     Device device(line, quick());
     auto count = [&](const std::string &command) {
@@ -131,7 +131,7 @@ TEST(Device, EveryCommandGetsTheLinesTheBridgeReads) {
     EXPECT_EQ(device.level_number(), 1);
 }
 
-TEST(Device, RefusedMovesGetNoAnswerAtAll) {
+TEST(EmulatedDevice, RefusedMovesGetNoAnswerAtAll) {
     FakeLine line;
     Device device(line, quick());
     device.handle("N");
@@ -142,7 +142,7 @@ TEST(Device, RefusedMovesGetNoAnswerAtAll) {
     EXPECT_EQ(device.position().fen(), chess::Position::start().fen());
 }
 
-TEST(Device, TakesAMoveThenThinksAloudAndReplies) {
+TEST(EmulatedDevice, TakesAMoveThenThinksAloudAndReplies) {
     FakeLine line;
     DeviceOptions options = quick(10);
     options.no_book = true;
@@ -177,7 +177,7 @@ TEST(Device, TakesAMoveThenThinksAloudAndReplies) {
     EXPECT_EQ(device.position().ply_count(), 2);
 }
 
-TEST(Device, BookMovesComeWithTheNoticeAndTheMarker) {
+TEST(EmulatedDevice, BookMovesComeWithTheNoticeAndTheMarker) {
     FakeLine line;
     Device device(line, quick());
     device.handle("N");
@@ -198,7 +198,7 @@ TEST(Device, BookMovesComeWithTheNoticeAndTheMarker) {
     EXPECT_EQ(as_reply(lines[1])->marker, '|');
 }
 
-TEST(Device, ForceModeTakesMovesForBothSidesWithoutReplying) {
+TEST(EmulatedDevice, ForceModeTakesMovesForBothSidesWithoutReplying) {
     FakeLine line;
     DeviceOptions options = quick(10);
     options.no_book = true;
@@ -219,7 +219,7 @@ TEST(Device, ForceModeTakesMovesForBothSidesWithoutReplying) {
     EXPECT_EQ(device.position().side(), chess::BLACK);
 }
 
-TEST(Device, PromotionWithoutAPieceBecomesAQueen) {
+TEST(EmulatedDevice, PromotionWithoutAPieceBecomesAQueen) {
     FakeLine line;
     Device device(line, quick());
     device.handle("PCWPe7Ke1Bkh8+");
@@ -233,7 +233,7 @@ TEST(Device, PromotionWithoutAPieceBecomesAQueen) {
     EXPECT_EQ(line.lines(), std::vector<std::string>{"1. e7-e8/N"});
 }
 
-TEST(Device, TheInterfacesDecisiveMoveIsReportedInsteadOfAnswered) {
+TEST(EmulatedDevice, TheInterfacesDecisiveMoveIsReportedInsteadOfAnswered) {
     FakeLine line;
     Device device(line, quick());
     // Mate.
@@ -273,7 +273,7 @@ TEST(Device, TheInterfacesDecisiveMoveIsReportedInsteadOfAnswered) {
     device.handle("U OFF");
 }
 
-TEST(Device, ItsOwnDrawIsReportedAfterItsReplyItsOwnMateIsNot) {
+TEST(EmulatedDevice, ItsOwnDrawIsReportedAfterItsReplyItsOwnMateIsNot) {
     FakeLine line;
     Device device(line, quick(10));
     device.handle("L FD3");
@@ -293,7 +293,7 @@ TEST(Device, ItsOwnDrawIsReportedAfterItsReplyItsOwnMateIsNot) {
     EXPECT_TRUE(device.game_over());
 }
 
-TEST(Device, ResignsOnceWhenHopelessAndStillMoves) {
+TEST(EmulatedDevice, ResignsOnceWhenHopelessAndStillMoves) {
     FakeLine line;
     Device device(line, quick(10));
     device.handle("L FD3");
@@ -315,7 +315,7 @@ TEST(Device, ResignsOnceWhenHopelessAndStillMoves) {
         EXPECT_NE(l, "M#6 Resigns");
 }
 
-TEST(Device, MoveNowEndsAnAnalysisAndALateMoveNowIsIgnored) {
+TEST(EmulatedDevice, MoveNowEndsAnAnalysisAndALateMoveNowIsIgnored) {
     FakeLine line;
     Device device(line, quick());
     device.handle("L AN8");
@@ -350,7 +350,7 @@ TEST(Device, MoveNowEndsAnAnalysisAndALateMoveNowIsIgnored) {
     EXPECT_TRUE(as_reply(line.lines().back()));
 }
 
-TEST(Device, AnAnalysisSearchesNoMoreThanTheDeviceWouldInTenMinutes) {
+TEST(EmulatedDevice, AnAnalysisSearchesNoMoreThanTheDeviceWouldInTenMinutes) {
     // The bridge multiplies nodes per second by seconds in an int: the
     // product must stay near the nodes searched however long it runs.
     FakeLine line;
@@ -376,7 +376,7 @@ TEST(Device, AnAnalysisSearchesNoMoreThanTheDeviceWouldInTenMinutes) {
     EXPECT_TRUE(as_reply(line.lines().back()));
 }
 
-TEST(Device, ANewGameOrANewSessionAbandonsTheSearch) {
+TEST(EmulatedDevice, ANewGameOrANewSessionAbandonsTheSearch) {
     for (const char *interrupting : {"N", " ", "PCWPe2Ke1Bke5-"}) {
         FakeLine line;
         Device device(line, quick());
@@ -391,7 +391,7 @@ TEST(Device, ANewGameOrANewSessionAbandonsTheSearch) {
     }
 }
 
-TEST(Device, DisplayAndDetailDecideTheAnalysisLines) {
+TEST(EmulatedDevice, DisplayAndDetailDecideTheAnalysisLines) {
     FakeLine line;
     DeviceOptions options = quick(10);
     options.no_book = true;
@@ -417,7 +417,7 @@ TEST(Device, DisplayAndDetailDecideTheAnalysisLines) {
         }
 }
 
-TEST(Device, LevelsSetHowLongItThinks) {
+TEST(EmulatedDevice, LevelsSetHowLongItThinks) {
     struct Case {
         const char *level;
         long long low, high;  // ms from the move to the reply
@@ -439,7 +439,7 @@ TEST(Device, LevelsSetHowLongItThinks) {
     }
 }
 
-TEST(Device, TheSameSeedPlaysTheSameGame) {
+TEST(EmulatedDevice, TheSameSeedPlaysTheSameGame) {
     auto game = [](std::uint64_t seed) {
         FakeLine line;
         DeviceOptions options = quick(10);
