@@ -39,6 +39,11 @@ void copy_solutions(char *solutions, const char *line) {
 // The device's search for one problem: reads its lines until one ends the
 // wait.
 void run_problem(char *line, std::size_t line_size, char *solutions, int limit) {
+    // A list without a single move can never give a verdict, and at the
+    // analysis level the device searches until it is told to move. Once its
+    // search time reaches the limit it is told so (once), and the problem
+    // ends uncounted with its move instead of never.
+    bool undecidable = solutions[std::strspn(solutions, " \t\n\v\f\r,")] == '\0';
     move_now();
     for (;;) {
         read_device(line, line_size);
@@ -46,6 +51,11 @@ void run_problem(char *line, std::size_t line_size, char *solutions, int limit) 
             *cr = '\0';
         if (check_solution(line, solutions, limit))
             return;
+        AnalysisLine fields;
+        if (undecidable && parse_analysis_line(line, &fields) && analysis_seconds(fields) >= limit) {
+            move_now();
+            undecidable = false;
+        }
     }
 }
 

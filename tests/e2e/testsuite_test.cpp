@@ -134,14 +134,19 @@ TEST(TestSuite, UndecidedProblemsAreNotCounted) {
                                  "solution d1d8\n");
     s.start("suite.txt 5");
     s.device.answer(BACK_RANK_COMMAND);
-    // An empty list can never be decided; the move ends the problem.
-    s.search({analysis("0:00:09", "d1-d8"), "M 1, d1-d8 ."});
+    // An empty list can never be decided: once the search time reaches the
+    // limit the device is told to move (once), and its move ends the problem.
+    s.search({analysis("0:00:04", "d1-d8"), analysis("0:00:09", "d1-d8")});
+    s.device.expect("J");
+    s.device.send_line(analysis("0:00:10", "d1-d8"));
+    s.device.send_line("M 1, d1-d8 .");
     // A line that is no analysis line ends it before any verdict.
     s.search({"garbage"});
     s.expect_output({"tellics whisper L AN8",
                      "",  // the empty title
                      "solution", "",
-                     analysis("0:00:09", "d1-d8"), "M 1, d1-d8 .",
+                     analysis("0:00:04", "d1-d8"), analysis("0:00:09", "d1-d8"),
+                     analysis("0:00:10", "d1-d8"), "M 1, d1-d8 .",
                      "Undecided", "",
                      "solution d1d8", "",
                      "garbage",
