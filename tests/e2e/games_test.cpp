@@ -4,25 +4,11 @@
 
 #include <string>
 
-#include "harness.h"
+#include "fixtures.h"
 
 namespace {
 
-// A started bridge with the start-up sequence answered and the name line read.
-struct Session {
-    TempDir dir;
-    PtyDevice device;
-    Bridge bridge{device.path(), dir.path()};
-
-    Session() {
-        device.answer_startup();
-        bridge.expect("Pawnbridge");
-    }
-    std::string log() const { return dir.read("NovagLog.txt"); }
-    int quit() {
-        bridge.send("quit");
-        return bridge.wait_exit();
-    }
+struct Session : StartedBridge {
     // The interface's move, taken by the device.
     void move(const std::string &coordinates, const std::string &command) {
         bridge.send(coordinates);

@@ -9,28 +9,13 @@
 #include <regex>
 #include <thread>
 
-#include "harness.h"
+#include "fixtures.h"
 
 namespace {
 
 const char STAMP[] = "[A-Z][a-z]{2} [A-Z][a-z]{2} \\d{2} \\d{2}:\\d{2}:\\d{2} \\d{4}";
 
-// A started bridge with the start-up sequence answered and the name line read.
-struct Session {
-    TempDir dir;
-    PtyDevice device;
-    Bridge bridge{device.path(), dir.path()};
-
-    Session() {
-        device.answer_startup();
-        bridge.expect("Pawnbridge");
-    }
-    std::string log() const { return dir.read("NovagLog.txt"); }
-    int quit() {
-        bridge.send("quit");
-        return bridge.wait_exit();
-    }
-};
+using Session = StartedBridge;
 
 bool matches(const std::string &text, const std::string &pattern) {
     return std::regex_search(text, std::regex(pattern));

@@ -6,26 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "fixtures.h"
 
 namespace {
 
 const char BACK_RANK[] = "setboard 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - -\n";
 const char BACK_RANK_COMMAND[] = "PCWPf2g2h2Rd1Kg1Bpf7g7h7kg8+";
 
-struct Session {
-    TempDir dir;
-    PtyDevice device;
-    Bridge bridge{device.path(), dir.path()};
-
-    Session() {
-        device.answer_startup();
-        bridge.expect("Pawnbridge");
-    }
-    int quit() {
-        bridge.send("quit");
-        return bridge.wait_exit();
-    }
+struct Session : StartedBridge {
     // "test" with the device's preparation for the run answered.
     void start(const std::string &argument) {
         bridge.send("test " + argument);

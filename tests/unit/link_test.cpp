@@ -7,35 +7,12 @@
 #include <regex>
 #include <string>
 
-#include "harness.h"
+#include "fixtures.h"
 #include "pawnbridge.h"
 
 namespace {
 
-// The link opened on a fresh pty, in a temporary working directory.
-class Link : public ::testing::Test {
-protected:
-    TempDir dir;
-    PtyDevice device;
-    char previous_dir[4096] = {};
-
-    void SetUp() override {
-        ASSERT_NE(getcwd(previous_dir, sizeof previous_dir), nullptr);
-        ASSERT_EQ(chdir(dir.path().c_str()), 0);
-        setenv("PAWNBRIDGE_COM1", device.path().c_str(), 1);
-        end_code = 0;
-        open_link();
-    }
-    void TearDown() override {
-        close_link();
-        ASSERT_EQ(chdir(previous_dir), 0);
-    }
-    // The log as written so far, without the "New session" line.
-    std::string log() const {
-        std::string all = dir.read("NovagLog.txt");
-        return all.substr(all.find('\n') + 1);
-    }
-};
+using Link = LinkedTest;
 
 TEST_F(Link, ReadTimeoutIsAQueryAtZero) {
     EXPECT_EQ(set_read_timeout(0), 500);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "harness.h"
+#include "fixtures.h"
 #include "pawnbridge.h"
 
 namespace {
@@ -14,24 +14,8 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-class Suite : public ::testing::Test {
+class Suite : public LinkedTest {
 protected:
-    TempDir dir;
-    PtyDevice device;
-    char previous_dir[4096] = {};
-
-    void SetUp() override {
-        ASSERT_NE(getcwd(previous_dir, sizeof previous_dir), nullptr);
-        ASSERT_EQ(chdir(dir.path().c_str()), 0);
-        setenv("PAWNBRIDGE_COM1", device.path().c_str(), 1);
-        end_code = 0;
-        open_link();
-    }
-    void TearDown() override {
-        close_link();
-        ASSERT_EQ(chdir(previous_dir), 0);
-    }
-
     // Loads a placement; returns the position command the device received,
     // or "" when nothing was sent.
     std::string load(const char *placement, char side, int expected_result) {

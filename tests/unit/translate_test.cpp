@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "harness.h"
+#include "fixtures.h"
 #include "pawnbridge.h"
 
 namespace {
@@ -16,25 +16,7 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-// The link opened on a fresh pty, in a temporary working directory.
-class Linked : public ::testing::Test {
-protected:
-    TempDir dir;
-    PtyDevice device;
-    char previous_dir[4096] = {};
-
-    void SetUp() override {
-        ASSERT_NE(getcwd(previous_dir, sizeof previous_dir), nullptr);
-        ASSERT_EQ(chdir(dir.path().c_str()), 0);
-        setenv("PAWNBRIDGE_COM1", device.path().c_str(), 1);
-        end_code = 0;
-        open_link();
-    }
-    void TearDown() override {
-        close_link();
-        ASSERT_EQ(chdir(previous_dir), 0);
-    }
-};
+using Linked = LinkedTest;
 
 // ------------------------------------------------------------------ moves
 

@@ -1,0 +1,54 @@
+// Shared starting points for the tests: the link opened in-process, and a
+// started bridge with its start-up sequence answered.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "harness.h"
+#include "pawnbridge.h"
+
+// The link opened on a fresh pty, in a temporary working directory.
+class LinkedTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    PtyDevice device;
+    char previous_dir[4096] = {};
+
+    void SetUp() override {
+        ASSERT_NE(getcwd(previous_dir, sizeof previous_dir), nullptr);
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+        setenv("PAWNBRIDGE_COM1", device.path().c_str(), 1);
+        end_code = 0;
+        open_link();
+    }
+    void TearDown() override {
+        close_link();
+        ASSERT_EQ(chdir(previous_dir), 0);
+    }
+    // The log as written so far, without its "New session" line.
+    std::string log() const {
+        std::string all = dir.read("NovagLog.txt");
+        return all.substr(all.find('\n') + 1);
+    }
+};
+
+// A started bridge with the start-up sequence answered and the name line read.
+struct StartedBridge {
+    TempDir dir;
+    PtyDevice device;
+    Bridge bridge{device.path(), dir.path()};
+
+    StartedBridge() {
+        device.answer_startup();
+        bridge.expect("Pawnbridge");
+    }
+    std::string log() const { return dir.read("NovagLog.txt"); }
+    int quit() {
+        bridge.send("quit");
+        return bridge.wait_exit();
+    }
+};
