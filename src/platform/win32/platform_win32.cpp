@@ -1,17 +1,22 @@
 // The Win32 side of the operating-system layer.
 //
-// The bridge above this file is single-threaded and blocking. Two things on
-// Windows do not fit that directly, and both are kept in here:
+// The bridge above this file is single-threaded and blocking. Three things
+// on Windows do not fit that directly, and all are kept in here:
 //  - An anonymous pipe handle on standard input is always signalled, so it
 //    cannot be waited on together with the port. A reader thread takes whole
 //    lines off standard input and queues them; the main thread waits on an
 //    event that the queue sets, and watches the port's input queue
 //    (ClearCommError) between short waits.
+//  - A port read waits the same way, by short looks at the input queue,
+//    and takes the byte with ReadFile once it is there. A read that blocked
+//    inside ReadFile could be neither woken by a stop request nor told that
+//    the line had gone; under wine a hung-up line even spins a whole core
+//    there until the time-out, which may be minutes.
 //  - Console control events arrive on a thread of their own. Closing the
 //    console (or logging off) sets the stop flag and holds the process open
 //    for a few seconds so the main thread can write its last log entry.
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601  // CancelSynchronousIo, condition variables
+#define _WIN32_WINNT 0x0601  // condition variables, GetTickCount64
 #endif
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -32,8 +37,10 @@ namespace {
 // ------------------------------------------------------------ stop flag
 
 std::atomic<bool> stop_flag{false};
-HANDLE main_thread = nullptr;             // real handle, for cancelling a port read
-std::atomic<bool> in_port_read{false};    // the main thread is inside ReadFile on the port
+
+// How often a wait looks at the port's input queue. At 9600 baud about ten
+// bytes arrive in this time, far less than the queue holds.
+constexpr DWORD PORT_POLL_MS = 5;
 
 // ---------------------------------------------------- standard input queue
 
@@ -138,6 +145,14 @@ bool input_waiting() {
 
 // --------------------------------------------------------------- console
 
+// Sets the stop flag and wakes the main thread if it waits for a line; its
+// other waits look at the flag between their looks at the port.
+void request_stop() {
+    stop_flag = true;
+    if (input_ready)
+        SetEvent(input_ready);
+}
+
 BOOL WINAPI console_event(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
@@ -145,19 +160,13 @@ BOOL WINAPI console_event(DWORD event) {
         // its whole process group.
         return TRUE;
     case CTRL_BREAK_EVENT:
-        stop_flag = true;
-        if (input_ready)
-            SetEvent(input_ready);
+        request_stop();
         return TRUE;
     default:
         // Close, log-off, shut-down: the process is ended once this handler
-        // returns, so wake the main thread and give it time to wind down.
-        // Its exit ends this thread too.
-        stop_flag = true;
-        if (input_ready)
-            SetEvent(input_ready);
-        if (in_port_read && main_thread)
-            CancelSynchronousIo(main_thread);
+        // returns, so give the main thread time to wind down; its exit ends
+        // this thread too.
+        request_stop();
         Sleep(4000);
         return TRUE;
     }
@@ -167,6 +176,7 @@ BOOL WINAPI console_event(DWORD event) {
 
 HANDLE port = INVALID_HANDLE_VALUE;
 HANDLE port_claim = nullptr;
+int port_timeout_ms = 0;  // the read time-out last set
 
 // Windows' serial driver refuses a second opener by itself, but a port that
 // wine maps to a Unix device does not: there two bridges would share the
@@ -211,6 +221,17 @@ int last_error_or(int fallback) {
     return error ? static_cast<int>(error) : fallback;
 }
 
+// Bytes waiting in the port's input queue, or -1 when the port does not
+// report its state (GetLastError tells why).
+long queued_bytes() {
+    DWORD errors = 0;
+    COMSTAT status;
+    std::memset(&status, 0, sizeof status);
+    if (!ClearCommError(port, &errors, &status))
+        return -1;
+    return static_cast<long>(status.cbInQue);
+}
+
 // ------------------------------------------------------------------- log
 
 HANDLE log_file = INVALID_HANDLE_VALUE;
@@ -229,9 +250,6 @@ void write_all(HANDLE handle, const char *data, std::size_t length) {
 }  // namespace
 
 void plat_init() {
-    if (!main_thread)
-        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
-                        0, FALSE, DUPLICATE_SAME_ACCESS);
     SetConsoleCtrlHandler(console_event, TRUE);
     // Standard output stays a text stream: "\n" goes out as CR LF.
     start_reader();
@@ -301,6 +319,7 @@ void plat_port_close() {
 }
 
 void plat_port_set_timeout(int ms) {
+    port_timeout_ms = ms > 0 ? ms : 0;
     if (port == INVALID_HANDLE_VALUE)
         return;
     COMMTIMEOUTS timeouts;
@@ -313,15 +332,31 @@ void plat_port_set_timeout(int ms) {
 }
 
 int plat_port_read_byte(char *byte) {
-    if (stop_flag)
-        return -ERROR_OPERATION_ABORTED;
-    if (port == INVALID_HANDLE_VALUE)
-        return -ERROR_INVALID_HANDLE;
+    ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(port_timeout_ms);
+    for (;;) {
+        // Once a stop is asked for, reads end empty at once, as a time-out
+        // would.
+        if (stop_flag)
+            return 0;
+        if (port == INVALID_HANDLE_VALUE)
+            return -ERROR_INVALID_HANDLE;
+        // A line that is gone (a USB adapter pulled out; under wine, a
+        // hung-up pty) no longer reports its state: that is the read's error.
+        long queued = queued_bytes();
+        if (queued < 0)
+            return -last_error_or(1);
+        if (queued > 0)
+            break;
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return 0;
+        ULONGLONG left = deadline - now;
+        Sleep(left < PORT_POLL_MS ? static_cast<DWORD>(left) : PORT_POLL_MS);
+    }
+    // The byte is there, so this returns at once; the port's own read
+    // time-out still bounds it should the queue have said more than it has.
     DWORD got = 0;
-    in_port_read = true;
-    BOOL ok = ReadFile(port, byte, 1, &got, nullptr);
-    in_port_read = false;
-    if (!ok)
+    if (!ReadFile(port, byte, 1, &got, nullptr))
         return -last_error_or(1);
     return got == 1 ? 1 : 0;
 }
@@ -362,21 +397,16 @@ int plat_stdin_read_line(char *dst, std::size_t size) {
 
 int plat_wait_input_or_port(int timeout_ms) {
     start_reader();
-    // Device data is noticed within this many ms; at 9600 baud the port's
-    // own buffer holds far more than arrives in that time.
-    constexpr DWORD PORT_POLL_MS = 5;
     ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms > 0 ? timeout_ms : 0);
     for (;;) {
         if (stop_flag || input_waiting())
             return 1;
         if (port == INVALID_HANDLE_VALUE)
             return 0;
-        DWORD errors = 0;
-        COMSTAT status;
-        std::memset(&status, 0, sizeof status);
-        if (!ClearCommError(port, &errors, &status))
-            return 0;
-        if (status.cbInQue > 0)
+        long queued = queued_bytes();
+        if (queued < 0)
+            return 0;  // the line is gone; the read that follows says so
+        if (queued > 0)
             return 2;
         ULONGLONG now = GetTickCount64();
         if (now >= deadline)
