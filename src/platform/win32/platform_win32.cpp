@@ -125,13 +125,16 @@ void start_reader() {
     InitializeCriticalSection(&queue_lock);
     InitializeConditionVariable(&queue_space);
     input_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = CreateThread(nullptr, 0, stdin_reader, nullptr, 0, nullptr);
+    HANDLE thread = input_ready ? CreateThread(nullptr, 0, stdin_reader, nullptr, 0, nullptr)
+                                : nullptr;
     if (thread) {
         CloseHandle(thread);
     } else {
-        // No reader: standard input behaves as if it had ended.
+        // No reader: standard input behaves as if it had ended, and nothing
+        // waits on the event.
         input_ended = true;
-        SetEvent(input_ready);
+        if (input_ready)
+            SetEvent(input_ready);
     }
 }
 
