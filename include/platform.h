@@ -45,6 +45,10 @@ int plat_log_open(const char *name);
 void plat_log_write(const char *data, std::size_t length);
 void plat_log_close();
 
+// A person's text for a system error code, for the one line on standard
+// error when the port cannot be opened.
+const char *plat_error_text(int code);
+
 void plat_sleep_ms(int ms);
 long long plat_time_seconds();
 // Local time broken down: weekday 0-6 (Sunday 0), month 0-11, day, hour,

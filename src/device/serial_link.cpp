@@ -89,7 +89,7 @@ void open_link() {
         // Nothing on standard output: the interface must not take this for
         // protocol. Standard error carries the one line a person needs.
         std::fprintf(stderr, "pawnbridge: cannot open %s: %s\n", plat_port_name(),
-                     std::strerror(error));
+                     plat_error_text(error));
         std::exit(error);
     }
     set_read_timeout(500);

@@ -298,6 +298,8 @@ void plat_sleep_ms(int ms) {
     }
 }
 
+const char *plat_error_text(int code) { return strerror(code); }
+
 long long plat_time_seconds() { return static_cast<long long>(time(nullptr)); }
 
 void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,

@@ -459,3 +459,18 @@ void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute,
     *second = now.wSecond;
     *year = now.wYear;
 }
+
+const char *plat_error_text(int code) {
+    static char text[256];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    // The system's text ends with its own line end; ours adds one.
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == ' ' || text[length - 1] == '.'))
+        --length;
+    if (length == 0)
+        std::snprintf(text, sizeof text, "error %d", code);
+    else
+        text[length] = '\0';
+    return text;
+}
