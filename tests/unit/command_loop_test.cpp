@@ -1,0 +1,123 @@
+// The command loop's handling of clocks, levels and ratings, one interface
+// line at a time against a pty device.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "fixtures.h"
+
+namespace {
+
+class Loop : public LinkedTest {
+protected:
+    void SetUp() override {
+        LinkedTest::SetUp();
+        reset_game_state();
+        level_kind = 0;
+        level_number = 0;
+        last_score = 0.0f;
+        testing::internal::CaptureStdout();
+    }
+    void TearDown() override {
+        testing::internal::GetCapturedStdout();
+        LinkedTest::TearDown();
+    }
+    // One interface line; answer_level: the device answers a level command.
+    void line(const char *text, bool answer_level = false) {
+        if (answer_level)
+            device.send("OK\r\nOK\r\n");
+        std::snprintf(command_line, sizeof command_line, "%s", text);
+        dispatch_command();
+    }
+    // The level command sent for the line, or "" when none was.
+    std::string level_after(const char *text) {
+        line(text, true);
+        std::string sent;
+        if (!device.read_line(sent, 200)) {
+            // Nothing was sent: take the prepared answers back off the line.
+            int kept = set_read_timeout(50);
+            read_device(reply_line);
+            read_device(reply_line);
+            set_read_timeout(kept);
+            return "";
+        }
+        return sent;
+    }
+};
+
+TEST_F(Loop, LevelReadsItsNumbersWithDefaults) {
+    EXPECT_EQ(level_after("level 40 5 0"), "L TR1");
+    EXPECT_EQ(moves_per_control, 40);
+    EXPECT_EQ(own_time, 300);
+    EXPECT_EQ(increment, 0);
+    // The scan stops at the colon: 0 moves, 2 minutes, increment 12.
+    EXPECT_EQ(level_after("level 0 2:30 5"), "L AT4");
+    EXPECT_EQ(own_time, 120);
+    EXPECT_EQ(increment, 12);
+    EXPECT_EQ(level_after("level"), "");  // the same level: nothing is sent
+}
+
+TEST_F(Loop, TimeSetsTheClockAndTheReadTimeOut) {
+    struct Row {
+        const char *text;
+        int timeout, seconds;
+    } rows[] = {{"time 5000", 50000, 50}, {"time 99", 1000, 0}, {"time 50", 1000, 0},
+                {"time 100", 1000, 1},    {"time -300", 1000, -3}};
+    for (const Row &row : rows) {
+        level_after(row.text);
+        EXPECT_EQ(set_read_timeout(0), row.timeout) << row.text;
+        EXPECT_EQ(own_time, row.seconds) << row.text;
+    }
+    line("time");  // no number: nothing changes
+    EXPECT_EQ(own_time, -3);
+    line("timeout 7000");
+    EXPECT_EQ(own_time, -3);
+}
+
+TEST_F(Loop, SuddenDeathLevelIsKeptUntilFifteenSeconds) {
+    EXPECT_EQ(level_after("level 0 5 0"), "L SD2");
+    EXPECT_EQ(level_after("time 1500"), "");
+    EXPECT_EQ(level_after("time 1499"), "L FD3");
+}
+
+TEST_F(Loop, HurryNeedsAWinningScoreAndAWeakerOpponent) {
+    level_after("level 0 10 12");  // estimate 37: L AT5
+    line("rating 2000 1700");
+    last_score = 5.5f;
+    EXPECT_EQ(level_after("time 60000"), "L AT1");
+    last_score = 5.0f;
+    EXPECT_EQ(level_after("time 60000"), "L AT5");
+    last_score = 5.5f;
+    line("rating 2000 1800");
+    EXPECT_EQ(level_after("time 60000"), "");
+    line("rating 2100");
+    EXPECT_EQ(own_rating, 2100);
+    EXPECT_EQ(opp_rating, 1800);
+}
+
+TEST_F(Loop, OpponentClockFromOtimAndOtime) {
+    line("otim 4599");
+    EXPECT_EQ(opp_time, 45);
+    line("otime 6000");
+    EXPECT_EQ(opp_time, 60);
+    line("otim x");
+    EXPECT_EQ(opp_time, 60);
+}
+
+TEST_F(Loop, AbsurdNumbersAreClampedNotOverflowed) {
+    level_after("time 99999999999999999999");
+    EXPECT_GT(set_read_timeout(0), 1000);
+    EXPECT_GT(own_time, 0);
+    level_after("time -99999999999999999999");
+    EXPECT_EQ(set_read_timeout(0), 1000);
+    level_after("level 99999999999 99999999999 99999999999");
+    EXPECT_GT(own_time, 0);
+    line("otim -99999999999999999999");
+    EXPECT_LT(opp_time, 0);
+    line("rating 99999999999 -99999999999");
+    last_score = 9.0f;
+    level_after("time 6000");  // the hurry test subtracts from a clamped rating
+}
+
+}  // namespace
