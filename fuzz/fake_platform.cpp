@@ -224,6 +224,8 @@ void plat_log_close() {
 
 void plat_sleep_ms(int ms) { fake::require(ms >= 0, "a negative pause"); }
 
+const char *plat_error_text(int) { return "fake error"; }
+
 long long plat_time_seconds() { return 1000000000; }
 
 void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,
