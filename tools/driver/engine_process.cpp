@@ -12,16 +12,6 @@
 
 namespace driver {
 
-namespace {
-
-long long now_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-}  // namespace
-
 EngineProcess::~EngineProcess() {
     close_input();
     if (pid_ > 0 && !reaped_)
@@ -177,6 +167,12 @@ int EngineProcess::wait_exit(int timeout_ms) {
         timespec pause{0, 20 * 1000000};
         nanosleep(&pause, nullptr);
     }
+}
+
+long long now_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 }  // namespace driver

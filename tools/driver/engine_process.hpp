@@ -42,4 +42,7 @@ private:
     int status_ = -1;
 };
 
+// Milliseconds on the monotonic clock, for deadlines and clock keeping.
+long long now_ms();
+
 }  // namespace driver

@@ -11,12 +11,6 @@ namespace driver {
 
 namespace {
 
-long long now_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 bool starts_with(const std::string &s, const char *prefix) { return s.rfind(prefix, 0) == 0; }
 
 const char *state_reason(chess::GameState state) {

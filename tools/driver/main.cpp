@@ -38,12 +38,6 @@ void usage(FILE *out) {
                  "  --expect-all          with --test: fail unless every problem is solved\n");
 }
 
-long long now_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -120,7 +114,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "bridge-driver: %s\n", error.c_str());
         return 1;
     }
-    long long started = now_ms();
+    long long started = driver::now_ms();
 
     if (!test_file.empty()) {
         // Generous: every problem may run to its limit, plus the device's move.
@@ -129,7 +123,7 @@ int main(int argc, char **argv) {
         bridge.close_input();
         int status = bridge.wait_exit(5000);
         std::printf("=== Suite: %d of %d solved; bridge exit status %d; %.1f s ===\n", suite.solved, suite.total,
-                    status, (now_ms() - started) / 1000.0);
+                    status, (driver::now_ms() - started) / 1000.0);
         bool ok = suite.completed && status == 0 && (!expect_all || (suite.total > 0 && suite.solved == suite.total));
         return ok ? 0 : 1;
     }
@@ -140,7 +134,7 @@ int main(int argc, char **argv) {
     int status = bridge.wait_exit(5000);
     std::printf("=== %s after %d moves (%d by the device); bridge exit status %d; %.1f s ===\n",
                 outcome.finished ? (outcome.result + " {" + outcome.reason + "}").c_str() : "No result",
-                outcome.full_moves, outcome.device_moves, status, (now_ms() - started) / 1000.0);
+                outcome.full_moves, outcome.device_moves, status, (driver::now_ms() - started) / 1000.0);
     if (!outcome.problem.empty())
         std::printf("Problem: %s\n", outcome.problem.c_str());
     return outcome.finished && outcome.sound && status == 0 ? 0 : 1;
