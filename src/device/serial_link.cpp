@@ -18,6 +18,12 @@ int read_timeout = 0;
 // dropped up to the line end, but still logged, in pieces of this size.
 constexpr std::size_t SPILL_SIZE = 256;
 
+void log_read_error(int error) {
+    char note[32];
+    int length = std::snprintf(note, sizeof note, "(err: %d)", error);
+    log_write(note, static_cast<std::size_t>(length));
+}
+
 // Reads and logs one line; never stores more than size - 1 bytes.
 void read_one_line(char *buffer, std::size_t size) {
     int error = 0;
@@ -56,17 +62,13 @@ void read_one_line(char *buffer, std::size_t size) {
     if (overflowed) {
         log_write(spill, spilled);
         if (error) {
-            char note[32];
-            int length = std::snprintf(note, sizeof note, "(err: %d)", error);
-            log_write(note, static_cast<std::size_t>(length));
+            log_read_error(error);
         }
         return;
     }
     log_text(" <-- ");
     if (error) {
-        char note[32];
-        int length = std::snprintf(note, sizeof note, "(err: %d)", error);
-        log_write(note, static_cast<std::size_t>(length));
+        log_read_error(error);
         log_write(buffer, stored);
     } else if (stored == 0) {
         // Short time-outs are routine (polling the device); only long ones
