@@ -42,6 +42,17 @@ void reset_game_state();
 void dispatch_command();
 // The whole program: start-up, the loop, shutdown. Returns the exit status.
 int run_bridge();
+// Puts the device into force mode unless it is there already.
+void enter_force_mode();
+
+// Protocol-2 commands: "protover N" answered with the features, "ping N"
+// with "pong N", "setboard FEN" set up on the device. A "ping" that comes
+// while the device is to move is held and answered after its move.
+void handle_protover();
+void handle_ping();
+void handle_setboard();
+void hold_ping(const char *line);
+void answer_held_pings();
 
 // ----------------------------------------------------------- device turn
 // From the moment the device is to move until its move has been printed.

@@ -99,8 +99,12 @@ void handle_force() {
         force_mode = 1;
         return;
     }
-    // Outside a fresh game "force" lets another program take the log over
-    // until the next line arrives.
+    // Outside a fresh game too the moves that follow are the GUI's own (a
+    // match runner sends the move that ended a game after "force"): the
+    // device must take them without starting to think.
+    enter_force_mode();
+    // And "force" lets another program take the log over until the next
+    // line arrives.
     close_log();
 }
 
@@ -169,9 +173,19 @@ const Command commands[] = {
     {"draw", 4, [] {}},
     {"bogus", 5, [] { send_interface(""); }},
     {"test", 4, [] { run_test_suite(std::strlen(command_line) > 5 ? command_line + 5 : ""); }},
+    {"protover", 8, handle_protover},
+    {"ping", 4, handle_ping},
+    {"setboard", 8, handle_setboard},
 };
 
 }  // namespace
+
+void enter_force_mode() {
+    if (force_mode)
+        return;
+    set_force_mode(1);
+    force_mode = 1;
+}
 
 void reset_game_state() {
     quit_requested = 0;

@@ -6,7 +6,11 @@
 #include "pawnbridge.h"
 #include "platform.h"
 
-void device_turn() {
+namespace {
+
+// Returns once the move is printed, or the device has stopped without one.
+// force_seen: "force" came during the turn.
+void play_turn(bool &force_seen) {
     int watch_input = 1;
     int book_at_turn_start = in_book;
     for (;;) {
@@ -18,9 +22,13 @@ void device_turn() {
                 log_text("==> ");
                 log_text(command_line);
                 log_text(" !!!\r\n");
-                if (command_line[0] == '?' || std::strncmp(command_line, "force", 5) == 0) {
+                bool force = std::strncmp(command_line, "force", 5) == 0;
+                if (command_line[0] == '?' || force) {
                     move_now();
                     watch_input = 0;
+                    force_seen = force;
+                } else if (std::strncmp(command_line, "ping", 4) == 0) {
+                    hold_ping(command_line);
                 }
             }
         }
@@ -37,10 +45,25 @@ void device_turn() {
         std::fputs("tellics whisper Out of book.\n", stdout);
     std::snprintf(command_line, sizeof command_line, "%d. ... %s", move_number, reply_line);
     send_interface(command_line);
+    // The GUI's clock runs until it has the move: it goes out now, not
+    // after the read for a report below.
+    std::fflush(stdout);
 
     // A report that follows the move arrives shortly after it.
     int kept = set_read_timeout(110);
     read_device(command_line);
     set_read_timeout(kept);
     report_result(side_flag, own_time, opp_time);
+}
+
+}  // namespace
+
+void device_turn() {
+    bool force_seen = false;
+    play_turn(force_seen);
+    // A GUI that said "force" while the device thought plays neither side
+    // from now on: the moves it sends next must not start a search.
+    if (force_seen)
+        enter_force_mode();
+    answer_held_pings();
 }

@@ -170,6 +170,8 @@ TEST(Commands, ForceInFreshGameTimesTheSetUp) {
 TEST(Commands, ForceOutsideAFreshGameClosesTheLogUntilTheNextLine) {
     Session s;
     s.bridge.send("force");
+    // The device goes into force mode first, then the log is closed.
+    s.device.answer("U ON", "Force mode on");
     // While it is closed, another writer may take the file.
     for (int tries = 0; tries < 100; ++tries) {
         int fd = open(s.dir.file("NovagLog.txt").c_str(), O_WRONLY);
@@ -181,7 +183,8 @@ TEST(Commands, ForceOutsideAFreshGameClosesTheLogUntilTheNextLine) {
     }
     s.bridge.send("draw");
     EXPECT_EQ(s.quit(), 0);
-    EXPECT_NE(s.log().find("==> force\r\n==> draw\r\n==> quit\r\n"), std::string::npos);
+    EXPECT_NE(s.log().find("==> force\r\n --> U ON\r\n <-- Force mode on\r\n==> draw\r\n==> quit\r\n"),
+              std::string::npos);
 }
 
 TEST(Commands, LongAndBinaryLinesAreCutNotSplit) {

@@ -118,6 +118,8 @@ PtyDevice::~PtyDevice() {
         close(slave_);
 }
 
+void PtyDevice::hold_output(bool held) { tcflow(slave_, held ? TCOOFF : TCOON); }
+
 void PtyDevice::close_master() {
     if (master_ >= 0)
         close(master_);

@@ -47,6 +47,9 @@ public:
     // "N" answered with "New Game".
     void answer_new_game();
     void close_master();
+    // Holds (or lets go) what the bridge writes to the line, as a device
+    // that has stopped reading does: the bridge's writes then wait.
+    void hold_output(bool held);
     int master() const { return master_; }
 
 private:

@@ -120,4 +120,26 @@ TEST_F(Loop, AbsurdNumbersAreClampedNotOverflowed) {
     level_after("time 6000");  // the hurry test subtracts from a clamped rating
 }
 
+TEST_F(Loop, SetBoardMovesTheGameStateToThePosition) {
+    in_book = 1;
+    force_mode = 1;
+    device.send("Position set\r\n");
+    line("setboard 4k3/8/8/8/8/8/4P3/4K3 b - - 3 17");
+    EXPECT_EQ(side_flag, 1);
+    EXPECT_EQ(move_number, 17);
+    EXPECT_EQ(in_book, 0);
+    EXPECT_EQ(force_mode, 1);  // as the GUI left it
+    // Without the move fields the game starts counting at 1.
+    device.send("Position set\r\n");
+    line("setboard 4k3/8/8/8/8/8/4P3/4K3 W");
+    EXPECT_EQ(side_flag, 0);
+    EXPECT_EQ(move_number, 1);
+    // A refused position leaves everything as it was.
+    move_number = 9;
+    side_flag = 1;
+    line("setboard 4k3/8/8/8/8/8/4P3/4K3/p b - - 0 30");
+    EXPECT_EQ(move_number, 9);
+    EXPECT_EQ(side_flag, 1);
+}
+
 }  // namespace

@@ -63,25 +63,26 @@ long find_line_end() {
 
 bool stdin_line_ready() { return stdin_ended || find_line_end() >= 0; }
 
-// One read(2) from descriptor 0 into the buffer. A full buffer without a line
-// end is the head of an overlong line: it is kept as that line's text, and
-// its remainder is dropped as it arrives.
-void stdin_fill() {
+// One read(2) from descriptor 0 into the buffer, waiting for input (or a
+// stop signal) when wait is set. A full buffer without a line end is the
+// head of an overlong line: it is kept as that line's text, and its
+// remainder is dropped as it arrives. Returns false when nothing was taken.
+bool stdin_fill(bool wait) {
     if (stdin_used == STDIN_BUFFER_SIZE) {
         // Terminate the kept head as a line and drop the rest up to the LF.
         stdin_buffer[STDIN_BUFFER_SIZE - 1] = '\n';
         stdin_discarding = true;
-        return;
+        return true;
     }
     pollfd p[2] = {{0, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
-    if (poll(p, 2, -1) < 0 || stop_signal || p[0].revents == 0)
-        return;
+    if (poll(p, wait ? 2 : 1, wait ? -1 : 0) <= 0 || p[0].revents == 0)
+        return false;
     ssize_t got = read(0, stdin_buffer + stdin_used, STDIN_BUFFER_SIZE - stdin_used);
     if (got < 0 && (errno == EINTR || errno == EAGAIN))
-        return;
+        return false;
     if (got <= 0) {
         stdin_ended = true;
-        return;
+        return true;
     }
     std::size_t start = stdin_used;
     stdin_used += static_cast<std::size_t>(got);
@@ -95,6 +96,7 @@ void stdin_fill() {
         if (lf)
             stdin_discarding = false;
     }
+    return true;
 }
 
 // Failed writes are not reported: the device or the file is simply gone.
@@ -107,6 +109,28 @@ void write_all(int fd, const char *data, std::size_t length) {
             return;
         data += done;
         length -= static_cast<std::size_t>(done);
+    }
+}
+
+// Writes to the port wait until the line takes bytes, or a stop signal
+// comes: a device that has stopped reading must not keep the bridge from
+// ending. Once a stop is asked for, what the line does not take at once is
+// dropped.
+void port_write_all(const char *data, std::size_t length) {
+    while (length > 0 && port_fd >= 0) {
+        ssize_t done = write(port_fd, data, length);
+        if (done > 0) {
+            data += done;
+            length -= static_cast<std::size_t>(done);
+            continue;
+        }
+        if (done < 0 && errno != EINTR && errno != EAGAIN)
+            return;
+        if (stop_signal)
+            return;
+        pollfd p[2] = {{port_fd, POLLOUT, 0}, {stop_pipe[0], POLLIN, 0}};
+        if (poll(p, 2, -1) < 0 && errno != EINTR)
+            return;
     }
 }
 
@@ -147,8 +171,8 @@ int plat_port_open() {
         return error;
     }
     ioctl(fd, TIOCEXCL);
-    int flags = fcntl(fd, F_GETFL);
-    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // The descriptor stays non-blocking: reads and writes wait in poll(2),
+    // where a stop signal can end the wait.
 
     termios tio{};
     if (tcgetattr(fd, &tio) == 0) {
@@ -214,12 +238,10 @@ int plat_port_read_byte(char *byte) {
     }
 }
 
-void plat_port_write(const char *data, std::size_t length) { write_all(port_fd, data, length); }
+void plat_port_write(const char *data, std::size_t length) { port_write_all(data, length); }
 
 int plat_stdin_read_line(char *dst, std::size_t size) {
     for (;;) {
-        if (stop_signal)
-            return 0;
         long end = find_line_end();
         if (end >= 0) {
             std::size_t length = static_cast<std::size_t>(end);
@@ -240,7 +262,12 @@ int plat_stdin_read_line(char *dst, std::size_t size) {
             stdin_buffer[stdin_used < STDIN_BUFFER_SIZE ? stdin_used++ : STDIN_BUFFER_SIZE - 1] = '\n';
             continue;
         }
-        stdin_fill();
+        // After a stop signal only the lines the interface has already sent
+        // are taken (a GUI sends "quit" and its SIGTERM together); nothing is
+        // waited for.
+        bool stopping = stop_signal != 0;
+        if (!stdin_fill(!stopping) && stopping)
+            return 0;
     }
 }
 
@@ -262,7 +289,7 @@ int plat_wait_input_or_port(int timeout_ms) {
         if (ready == 0)
             return 0;
         if (p[0].revents) {
-            stdin_fill();
+            stdin_fill(false);
             if (stdin_line_ready())
                 return 1;
         }

@@ -148,12 +148,19 @@ bool input_waiting() {
 
 // --------------------------------------------------------------- console
 
+// The main thread, so that a stop can end a port write it is blocked in.
+HANDLE main_thread = nullptr;
+
 // Sets the stop flag and wakes the main thread if it waits for a line; its
-// other waits look at the flag between their looks at the port.
+// other waits look at the flag between their looks at the port. A write to
+// a port whose other end has stopped reading never returns by itself: it
+// is cancelled, and later writes are skipped.
 void request_stop() {
     stop_flag = true;
     if (input_ready)
         SetEvent(input_ready);
+    if (main_thread)
+        CancelSynchronousIo(main_thread);
 }
 
 BOOL WINAPI console_event(DWORD event) {
@@ -253,6 +260,8 @@ void write_all(HANDLE handle, const char *data, std::size_t length) {
 }  // namespace
 
 void plat_init() {
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
+                    THREAD_TERMINATE, FALSE, 0);
     SetConsoleCtrlHandler(console_event, TRUE);
     // Standard output stays a text stream: "\n" goes out as CR LF.
     start_reader();
@@ -365,15 +374,13 @@ int plat_port_read_byte(char *byte) {
 }
 
 void plat_port_write(const char *data, std::size_t length) {
-    if (port != INVALID_HANDLE_VALUE)
+    if (port != INVALID_HANDLE_VALUE && !stop_flag)
         write_all(port, data, length);
 }
 
 int plat_stdin_read_line(char *dst, std::size_t size) {
     start_reader();
     for (;;) {
-        if (stop_flag)
-            return 0;
         EnterCriticalSection(&queue_lock);
         if (queue_count > 0) {
             const QueuedLine &line = queue[queue_first];
@@ -392,7 +399,9 @@ int plat_stdin_read_line(char *dst, std::size_t size) {
         }
         bool ended = input_ended;
         LeaveCriticalSection(&queue_lock);
-        if (ended)
+        // After a stop only the lines already queued are taken: a GUI sends
+        // "quit" and closes the console together.
+        if (ended || stop_flag)
             return 0;
         WaitForSingleObject(input_ready, INFINITE);
     }

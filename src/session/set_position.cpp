@@ -1,0 +1,42 @@
+// "setboard FEN": a position from the GUI (an opening book's, a match
+// runner's start position, an edited board) set up on the device with the
+// same position command the test runner uses.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "pawnbridge.h"
+
+namespace {
+
+// A placement of a real board has at most 71 characters; one that fills
+// this area may have been cut, and is refused rather than loaded cut.
+constexpr std::size_t PLACEMENT_SIZE = 128;
+
+}  // namespace
+
+void handle_setboard() {
+    static_assert(PLACEMENT_SIZE == 128, "the scan width below follows the area");
+    char placement[PLACEMENT_SIZE] = {};
+    char side = '\0';
+    char castling[16] = {};
+    char en_passant[16] = {};
+    int half_moves = 0;
+    int full_move = 1;
+    int fields = std::sscanf(command_line, "setboard %127s %c %15s %15s %d %d", placement, &side,
+                             castling, en_passant, &half_moves, &full_move);
+    side = static_cast<char>(std::tolower(static_cast<unsigned char>(side)));
+    // Without a side to move the device would be told a position for White
+    // that the GUI may mean for Black: refused like a bad placement.
+    bool usable = fields >= 2 && std::strlen(placement) < PLACEMENT_SIZE - 1 &&
+                  (side == 'w' || side == 'b');
+    if (!usable || !load_position(placement, side)) {
+        send_interface("tellusererror Illegal position");
+        return;
+    }
+    // The device now holds this position with the given side to move; the
+    // game state follows it. Force mode stays as the GUI left it.
+    side_flag = side == 'b' ? 1 : 0;
+    move_number = fields >= 6 && full_move >= 1 ? full_move : 1;
+    in_book = 0;
+}
