@@ -10,8 +10,9 @@ void plat_init();
 
 // Nonzero once the user or the system asked the run to end (SIGTERM, SIGHUP,
 // console close). From then on stdin gives only the lines already sent and
-// then reports its end, port reads end empty at once, and a port write that
-// cannot go out ends, so the program winds down as it does on "quit".
+// then reports its end, port reads take what the device has already sent
+// (half a second in all, then they end empty at once), and a port write
+// that cannot go out ends, so the program winds down as it does on "quit".
 int plat_stop_requested();
 
 // The name of "COM1" on this machine: PAWNBRIDGE_COM1 when set, else the

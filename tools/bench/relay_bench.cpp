@@ -1,9 +1,10 @@
 // Relay overhead of the bridge: from the last byte of an analysis line
 // written to the device's end of a pty until its thinking line arrives on
-// the bridge's standard output; and the CPU time the bridge uses while the
-// device searches in silence.
+// the bridge's standard output; the same from the device's move reply to
+// the move line; and the CPU time the bridge uses while the device searches
+// in silence.
 //
-//   relay-bench [--lines N] [--silent-seconds S] [BRIDGE]
+//   relay-bench [--lines N] [--moves N] [--silent-seconds S] [BRIDGE]
 //
 // A pty has no baud rate, so the 9600-baud wire time (about 40 ms for a
 // 40-byte line) is not part of the figures: what remains is the bridge's
@@ -170,11 +171,14 @@ double percentile(std::vector<double> sorted, double p) {
 
 int main(int argc, char **argv) {
     int lines = 3000;
+    int moves = 300;
     int silent_seconds = 10;
     std::string binary = PAWNBRIDGE_BINARY;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--lines") && i + 1 < argc)
             lines = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--moves") && i + 1 < argc)
+            moves = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--silent-seconds") && i + 1 < argc)
             silent_seconds = std::atoi(argv[++i]);
         else
@@ -219,6 +223,26 @@ int main(int argc, char **argv) {
 
     write_all(rig.master, "M 1, e7-e5 .\r\n");
     rig.bridge_line();
+
+    // The move line must not wait for the short read after it, in which a
+    // report may still come.
+    std::vector<double> move_micros;
+    for (int i = 2; i < moves + 2; ++i) {
+        write_all(rig.to_bridge, "d2d4\n");
+        rig.answer();
+        write_all(rig.master, "M " + std::to_string(i) + ", d7-d5 .\r\n");
+        auto sent = Clock::now();
+        std::string expected = std::to_string(i) + ". ... d7d5";
+        while (rig.bridge_line() != expected) {
+        }
+        move_micros.push_back(
+            std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+    }
+    if (!move_micros.empty()) {
+        std::sort(move_micros.begin(), move_micros.end());
+        std::printf("move reply to move line over %d moves: median %.1f us, max %.1f us\n", moves,
+                    percentile(move_micros, 0.5), move_micros.back());
+    }
     write_all(rig.to_bridge, "quit\n");
     int status = 0;
     waitpid(rig.pid, &status, 0);

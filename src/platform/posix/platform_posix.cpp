@@ -23,6 +23,10 @@ volatile sig_atomic_t stop_signal = 0;
 
 int port_fd = -1;
 int port_timeout_ms = 0;
+// How long after a stop signal the device's answers are still waited for,
+// and when that ends (-1: no stop yet).
+constexpr long long STOP_GRACE_MS = 500;
+long long stop_reads_end = -1;
 int log_fd = -1;
 
 // Standard input is read in chunks into this buffer; lines are taken from its
@@ -209,25 +213,33 @@ void plat_port_close() {
 void plat_port_set_timeout(int ms) { port_timeout_ms = ms; }
 
 int plat_port_read_byte(char *byte) {
-    if (stop_signal)
-        return 0;
-    long long deadline = monotonic_ms() + port_timeout_ms;
+    long long now = monotonic_ms();
+    long long deadline = now + port_timeout_ms;
+    // After a stop the device's answers already on their way are still
+    // taken, for a short while in all; then reads end empty at once.
+    bool stopping = stop_signal != 0;
+    if (stopping) {
+        if (stop_reads_end < 0)
+            stop_reads_end = now + STOP_GRACE_MS;
+        if (deadline > stop_reads_end)
+            deadline = stop_reads_end;
+    }
     for (;;) {
         long long left = deadline - monotonic_ms();
         if (left < 0)
             left = 0;
+        // Until a stop, its signal ends the wait; after it, only the clock.
         pollfd p[2] = {{port_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
-        int ready = poll(p, 2, static_cast<int>(left));
+        int ready = poll(p, stopping ? 1 : 2, static_cast<int>(left));
         if (ready < 0) {
-            if (errno == EINTR) {
-                if (stop_signal)
-                    return 0;
+            if (errno == EINTR)
                 continue;
-            }
             return -errno;
         }
-        if (ready == 0 || stop_signal)
+        if (ready == 0)
             return 0;
+        if (!stopping && stop_signal)
+            return plat_port_read_byte(byte);  // the wait goes on under the stop's rule
         ssize_t got = read(port_fd, byte, 1);
         if (got == 1)
             return 1;

@@ -187,6 +187,10 @@ BOOL WINAPI console_event(DWORD event) {
 HANDLE port = INVALID_HANDLE_VALUE;
 HANDLE port_claim = nullptr;
 int port_timeout_ms = 0;  // the read time-out last set
+// How long after a stop the device's answers are still waited for, and
+// when that ends (0: no stop yet).
+constexpr ULONGLONG STOP_GRACE_MS = 500;
+ULONGLONG stop_reads_end = 0;
 
 // Windows' serial driver refuses a second opener by itself, but a port that
 // wine maps to a Unix device does not: there two bridges would share the
@@ -346,10 +350,15 @@ void plat_port_set_timeout(int ms) {
 int plat_port_read_byte(char *byte) {
     ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(port_timeout_ms);
     for (;;) {
-        // Once a stop is asked for, reads end empty at once, as a time-out
-        // would.
-        if (stop_flag)
-            return 0;
+        // After a stop the device's answers already on their way are still
+        // taken, for a short while in all; then reads end empty at once, as
+        // a time-out would.
+        if (stop_flag) {
+            if (stop_reads_end == 0)
+                stop_reads_end = GetTickCount64() + STOP_GRACE_MS;
+            if (deadline > stop_reads_end)
+                deadline = stop_reads_end;
+        }
         if (port == INVALID_HANDLE_VALUE)
             return -ERROR_INVALID_HANDLE;
         // A line that is gone (a USB adapter pulled out; under wine, a
