@@ -57,9 +57,14 @@ void new_device_game() {
             continue;
         }
         silent_rounds = 0;
-        // The whisper carries the device's text; its CR LF is replaced by our
-        // own line end so that a cut line never leaves the output line open.
-        std::size_t text = std::strcspn(reply_line, "\r\n");
+        // The whisper carries the device's text whole; only its line end is
+        // replaced by our own, so that a cut line never leaves the output
+        // line open. A CR inside the text is the device's and stays.
+        std::size_t text = std::strlen(reply_line);
+        if (text > 0 && reply_line[text - 1] == '\n')
+            --text;
+        if (text > 0 && reply_line[text - 1] == '\r')
+            --text;
         std::printf("tellics whisper %.*s\n", static_cast<int>(text), reply_line);
         if (std::strncmp(reply_line, "New Game", 8) == 0)
             return;

@@ -36,14 +36,44 @@ void copy_solutions(char *solutions, const char *line) {
     solutions[length] = '\0';
 }
 
+// Reads one line of the test file as text mode reads it on Windows, where
+// such files are often written: CR LF becomes LF, a CR alone stays. Like
+// fgets: at most size - 1 characters, the LF included, then the zero;
+// nullptr at the end of the file with nothing read.
+char *read_text_line(char *line, std::size_t size, std::FILE *file) {
+    std::size_t length = 0;
+    while (length + 1 < size) {
+        int c = std::getc(file);
+        if (c == EOF)
+            break;
+        if (c == '\r') {
+            int next = std::getc(file);
+            if (next == '\n')
+                c = '\n';
+            else if (next != EOF)
+                std::ungetc(next, file);
+        }
+        line[length++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    if (length == 0)
+        return nullptr;
+    line[length] = '\0';
+    return line;
+}
+
 // The device's search for one problem: reads its lines until one ends the
 // wait.
 void run_problem(char *line, std::size_t line_size, char *solutions, int limit) {
-    // A list without a single move can never give a verdict, and at the
-    // analysis level the device searches until it is told to move. Once its
-    // search time reaches the limit it is told so (once), and the problem
-    // ends uncounted with its move instead of never.
-    bool undecidable = solutions[std::strspn(solutions, " \t\n\v\f\r,")] == '\0';
+    // An empty list can never give a verdict, and at the analysis level the
+    // device searches until it is told to move. Once its search time reaches
+    // the limit it is told so (once), and the problem ends uncounted with its
+    // move instead of never. A list of separators alone is not empty: it
+    // fails at the limit like any other, and the verdict's own move-now is
+    // the only one then; a second would reach the device after its move and
+    // start a search for the other side.
+    bool undecidable = solutions[0] == '\0';
     move_now();
     for (;;) {
         read_device(line, line_size);
@@ -85,7 +115,7 @@ void run_test_suite(const char *argument) {
     char castling[CASTLING_SIZE];
     char side = '\0';
     char en_passant = '\0';
-    while (std::fgets(line, sizeof line, file) != nullptr) {
+    while (read_text_line(line, sizeof line, file) != nullptr) {
         if (std::strncmp(line, "title", 5) == 0) {
             // The title keeps its own newline, so an empty line follows it.
             send_interface(std::strlen(line) >= 6 ? line + 6 : "");

@@ -61,10 +61,9 @@ long long saturating_product(long long a, long long b) {
 }  // namespace
 
 int parse_analysis_line(const char *line, AnalysisLine *out) {
-    // Each pattern reads one byte more than a token's area holds, so that a
-    // token which fills it can be told from one that fits.
-    static_assert(STATUS_TOKEN_SIZE == 4 && SCORE_WORD_SIZE == 16,
-                  "the scan widths below follow the token areas");
+    // Each pattern reads one byte more than the status token's area holds,
+    // so that a token which fills it can be told from one that fits.
+    static_assert(STATUS_TOKEN_SIZE == 4, "the scan widths below follow the token area");
     AnalysisLine &a = *out;
     std::memset(&a, 0, sizeof a);
     a.pv_offset = -1;
@@ -81,18 +80,30 @@ int parse_analysis_line(const char *line, AnalysisLine *out) {
                          &a.mated_count, &a.hours, &a.minutes, &a.seconds, &a.count_a,
                          &a.count_b, &a.speed, &a.pv_offset) == 9)
         layout = 3;
-    else if (std::sscanf(line, "%4s d %d %16s %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth,
-                         a.word, &a.hours, &a.minutes, &a.seconds, &a.count_a, &a.count_b,
-                         &a.speed, &a.pv_offset) == 9)
-        layout = 4;
+    else {
+        // The word is skipped rather than read, so that a word of any length
+        // leaves the fields after it in reach; its first characters are
+        // copied afterwards. Without the word's own conversion eight remain.
+        int word_start = -1, word_end = -1;
+        if (std::sscanf(line, "%4s d %d %n%*s%n %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth,
+                        &word_start, &word_end, &a.hours, &a.minutes, &a.seconds, &a.count_a,
+                        &a.count_b, &a.speed, &a.pv_offset) == 8 &&
+            word_start >= 0 && word_end > word_start) {
+            std::size_t length = static_cast<std::size_t>(word_end - word_start);
+            if (length > sizeof a.word - 1)
+                length = sizeof a.word - 1;
+            std::memcpy(a.word, line + word_start, length);
+            a.word[length] = '\0';
+            layout = 4;
+        }
+    }
     if (layout == 0)
         return 0;
     // All nine fields can convert while the "/s" after the speed is missing,
     // as in a line cut short: the principal variation is empty then.
     if (a.pv_offset < 0)
         a.pv_offset = static_cast<int>(std::strlen(line));
-    if (std::strlen(a.status) >= static_cast<std::size_t>(STATUS_TOKEN_SIZE) ||
-        std::strlen(a.word) >= static_cast<std::size_t>(SCORE_WORD_SIZE))
+    if (std::strlen(a.status) >= static_cast<std::size_t>(STATUS_TOKEN_SIZE))
         return 0;
     return layout;
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <set>
 
@@ -171,6 +172,21 @@ TEST(EmulatedDevice, TakesAMoveThenThinksAloudAndReplies) {
     long long took = line.sent.back().at - asked;
     EXPECT_GE(took, 200);
     EXPECT_LE(took, 400);
+    // The lines report the device's own figures: up to its two seconds of
+    // thinking, never more positions a second than it examines.
+    int latest = -1;
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        int h, m, s, a, b, nps;
+        const char *l = lines[i].c_str();
+        std::size_t time = lines[i].rfind(' ', lines[i].find(':')) + 1;
+        ASSERT_EQ(std::sscanf(l + time, "%d:%d:%d %d/ %d %d/s", &h, &m, &s, &a, &b, &nps), 6) << l;
+        EXPECT_GE(h * 3600 + m * 60 + s, latest) << l;
+        latest = h * 3600 + m * 60 + s;
+        EXPECT_LE(nps, options.nominal_nps) << l;
+        EXPECT_GT(nps, 0) << l;
+    }
+    EXPECT_GE(latest, 1);
+    EXPECT_LE(latest, 2);
     chess::Position after_e4 = chess::Position::start();
     after_e4.make(*after_e4.parse_coordinate("e2e4"));
     coordinate(after_e4, reply->move);

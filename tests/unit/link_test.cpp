@@ -13,6 +13,8 @@
 namespace {
 
 using Link = LinkedTest;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
 
 TEST_F(Link, ReadTimeoutIsAQueryAtZero) {
     EXPECT_EQ(set_read_timeout(0), 500);
@@ -27,6 +29,18 @@ TEST_F(Link, LinesKeepTheirLineEndAndAreLogged) {
     send_device("");
     EXPECT_EQ(device.expect_line(), "");
     EXPECT_EQ(log(), " <-- New Game\r\n --> \r\n");
+}
+
+// The new-game exchange whispers each device line whole: only its line end
+// is replaced, a CR inside the text stays.
+TEST_F(Link, NewGameWhispersWholeLines) {
+    device.send("Hello\rthere\r\nNew Game\rstarted\r\n");
+    CaptureStdout();
+    new_device_game();
+    EXPECT_EQ(GetCapturedStdout(),
+              "tellics whisper Hello\rthere\n"
+              "tellics whisper New Game\rstarted\n");
+    EXPECT_EQ(device.expect_line(), "N");
 }
 
 TEST_F(Link, TimeOutsAreNotedOnlyAboveHalfASecond) {

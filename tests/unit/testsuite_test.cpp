@@ -28,6 +28,25 @@ protected:
         }
         return device.expect_line();
     }
+
+    // Runs a test file with all the device's lines already waiting on the
+    // line (the answers to "H", "S4" and "L AN8" first); returns what the
+    // interface was shown.
+    std::string run(const std::string &contents, const std::string &argument,
+                    const std::string &device_lines) {
+        dir.write("suite.txt", contents);
+        device.send("OK\r\nOK\r\nOK\r\nOK\r\n" + device_lines);
+        CaptureStdout();
+        run_test_suite(("suite.txt " + argument).c_str());
+        return GetCapturedStdout();
+    }
+    // Every command the device received so far.
+    std::string commands() {
+        std::string all, line;
+        while (device.read_line(line, 50))
+            all += line + "|";
+        return all;
+    }
 };
 
 TEST_F(Suite, PlacementsBecomePositionCommands) {
@@ -119,6 +138,9 @@ TEST_F(Suite, DeviceLinesAreJudgedAgainstTheSolutions) {
         {"M 12, d1-d8", "d1d8", 30, 1, ""},
         {"", "d1d8", 30, 1, ""},
         {".=+x d 5 1.50 0:00:07 12/ 34 900/s d1-d8", "d1d8", 30, 1, ""},
+        // A long score word is still an analysis line.
+        {".= d 5 Matexxxxxxxxxxxx 0:00:07 12/ 34 900/s d1-d8", "d1d8", 30, 0, "Solved!"},
+        {".= d 5 " + std::string(100, 'x') + " 0:00:07 12/ 34 900/s a2-a3", "d1d8", 30, 0, ""},
     };
     for (const auto &row : rows) {
         char solutions[80];
@@ -138,6 +160,57 @@ TEST_F(Suite, DeviceLinesAreJudgedAgainstTheSolutions) {
         else
             EXPECT_TRUE(device.quiet(10)) << row.line;
     }
+}
+
+// ---------------------------------------------------------- run_test_suite
+
+// A list of separators only still has an entry to fail at the limit; the
+// move-now meant for lists without any entry must not follow that verdict,
+// or it would start a search for the other side after the device's move.
+TEST_F(Suite, OneMoveNowPerVerdictWhateverTheList) {
+    const char *placement = "setboard 8/8/8/8/8/8/8/K7 w - -\n";
+    const struct {
+        const char *list;
+        const char *verdict;  // "" when no verdict can be given
+        const char *commands;
+    } rows[] = {
+        {"solution ,\n", "Failed!\n", "PCWKa1B+|J|J|"},
+        {"solution , ,\t,\n", "Failed!\n", "PCWKa1B+|J|J|"},
+        {"solution\n", "", "PCWKa1B+|J|J|"},  // told to move once at the limit
+        {"solution a1a2\n", "Failed!\n", "PCWKa1B+|J|J|"},
+    };
+    for (const auto &row : rows) {
+        std::string first = ".= d 3 0.00 0:00:04 1/ 3 100/s a1-b1";
+        std::string second = ".= d 4 0.00 0:00:05 1/ 3 100/s a1-b1";
+        std::string output = run(std::string("title T\n") + placement + row.list, "5",
+                                 "OK\r\n" + first + "\r\n" + second + "\r\nM 1, a1-b1 .\r\n");
+        EXPECT_EQ(output, std::string("tellics whisper L AN8\nT\n\n") + row.list + "\n" + first + "\n" + second + "\n" +
+                              row.verdict + "M 1, a1-b1 .\nTest complete: " +
+                              (row.verdict[0] ? "0 out of 1" : "0 out of 0") +
+                              " problems solved within 5 seconds\n\n")
+            << row.list;
+        EXPECT_EQ(commands(), std::string("H|S4|L AN8|") + row.commands) << row.list;
+    }
+}
+
+// A file written on Windows reads as it would there: CR LF is a line end,
+// a CR on its own is text.
+TEST_F(Suite, WindowsLineEndsAreLineEnds) {
+    std::string pv = ".= d 3 0.00 0:00:01 1/ 3 100/s d1-d8";
+    std::string output = run("title Back-rank mate\r\n"
+                             "setboard 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - -\r\n"
+                             "solution a1a2, d1d8\r\n"
+                             "title Carriage\rreturn\r\n"
+                             "title \r\n",
+                             "5", "OK\r\n" + pv + "\r\nM 1, d1-d8 .\r\n");
+    EXPECT_EQ(output, "tellics whisper L AN8\n"
+                      "Back-rank mate\n\n"
+                      "solution a1a2, d1d8\n\n" +
+                          pv + "\nSolved!\nM 1, d1-d8 .\n"
+                               "Carriage\rreturn\n\n"
+                               "\n\n"
+                               "Test complete: 1 out of 1 problems solved within 5 seconds\n\n");
+    EXPECT_EQ(commands(), "H|S4|L AN8|PCWPf2g2h2Rd1Kg1Bpf7g7h7kg8+|J|J|");
 }
 
 }  // namespace

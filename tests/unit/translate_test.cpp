@@ -248,7 +248,6 @@ TEST_F(Relay, BookNoticesAndOtherLines) {
         "M 12, e2-e4 |",
         "book",
         ".=+x d 5 9.00 0:00:07 1/ 2 900/s e2-e4",  // status token longer than its area
-        ".= d 5 Matexxxxxxxxxxxx 0:00:07 1/ 2 900/s e2-e4",  // score word too long
         ".= d 5 9.00 0:07 1/ 2 900/s e2-e4",
         ".= 5 9.00 0:00:07 1/ 2 900/s e2-e4",
     };
@@ -260,8 +259,33 @@ TEST_F(Relay, BookNoticesAndOtherLines) {
     EXPECT_EQ(in_book, 1);
     EXPECT_EQ(last_score, 0.5f);
 
-    Relayed word = relay(".= d 5 Matexxxxxxxxxxx 0:00:07 1/ 2 900/s e2-e4");  // 15 fit
-    EXPECT_EQ(word.output, " 5.     0   7   6300  e2-e4\n");
+}
+
+// A score word of any length is read as a word: cut to its area, score 0
+// unless it is "Mate" or "-Mate", and the line is relayed all the same.
+TEST_F(Relay, ScoreWordsOfAnyLengthAreRelayed) {
+    const struct {
+        std::string word;
+        const char *centipawns;
+    } rows[] = {
+        {"Matexxxxxxxxxxx", "    0"},                // 15 characters fit
+        {"Matexxxxxxxxxxxx", "    0"},               // 16 do not, but still count
+        {"-Mate" + std::string(200, 'x'), "    0"},  // not "-Mate" once cut
+        {std::string(15, 'x') + "Mate", "    0"},
+        {"Mate", " 9998"},
+        {"-Mate", "-9998"},
+    };
+    for (const auto &row : rows) {
+        last_score = 0.5f;
+        in_book = 1;
+        Relayed r = relay(".= d 5 " + row.word + " 0:00:07 1/ 2 900/s e2-e4");
+        EXPECT_EQ(r.result, 1) << row.word;
+        std::string thinking = std::string(" 5. ") + row.centipawns + "   7   6300  e2-e4\n";
+        ASSERT_GE(r.output.size(), thinking.size()) << row.word;
+        EXPECT_EQ(r.output.substr(r.output.size() - thinking.size()), thinking) << row.word;
+        EXPECT_EQ(in_book, 0) << row.word;
+    }
+    EXPECT_FLOAT_EQ(last_score, -99.99f);
 }
 
 TEST_F(Relay, SpeedWithoutItsUnitLeavesNoPrincipalVariation) {

@@ -115,7 +115,7 @@ BridgeLine classify(const std::string &line) {
 
 GameDriver::GameDriver(EngineProcess &bridge, GameOptions options, std::FILE *out)
     : bridge_(bridge), options_(std::move(options)), out_(out), pos_(chess::Position::start()),
-      random_state_(options_.seed) {
+      random_state_(options_.seed), thinking_(out) {
     device_cs_ = own_cs_ = static_cast<long long>(options_.base_minutes) * 6000;
 }
 
@@ -123,13 +123,25 @@ void GameDriver::fail(const std::string &problem) {
     if (outcome_.problem.empty())
         outcome_.problem = problem;
     outcome_.sound = false;
+    thinking_.flush();
     std::fprintf(out_, "!! %s\n", problem.c_str());
 }
 
 void GameDriver::show(const BridgeLine &line, const std::string &raw) {
+    if (line.kind == BridgeLine::THINKING) {
+        if (auto thought = parse_thinking(raw)) {
+            thinking_.add(*thought);
+            return;
+        }
+    }
+    if (line.kind == BridgeLine::WHISPER) {
+        thinking_.note("       whisper: " + line.text);
+        std::fflush(out_);
+        return;
+    }
+    thinking_.flush();
     switch (line.kind) {
     case BridgeLine::THINKING: std::fprintf(out_, "       thinking %s\n", raw.c_str()); break;
-    case BridgeLine::WHISPER: std::fprintf(out_, "       whisper: %s\n", line.text.c_str()); break;
     case BridgeLine::SAY: std::fprintf(out_, "       says: %s\n", line.text.c_str()); break;
     default:
         if (options_.show_raw || line.kind != BridgeLine::OTHER || !raw.empty())
@@ -138,12 +150,48 @@ void GameDriver::show(const BridgeLine &line, const std::string &raw) {
     std::fflush(out_);
 }
 
-std::string GameDriver::move_label(bool device, const std::string &move) const {
+std::string GameDriver::move_label(bool device, const chess::Move &move) const {
     char buffer[96];
     bool white = pos_.side() == chess::WHITE;
-    std::snprintf(buffer, sizeof buffer, "%3d%s %-6s (%s)", pos_.fullmove_number(), white ? ". " : "...",
-                  move.c_str(), device ? "device" : "driver");
+    std::string number = std::to_string(pos_.fullmove_number()) + (white ? "." : "...");
+    std::snprintf(buffer, sizeof buffer, "%7s %-8s %s (%s)", number.c_str(), san(pos_, move).c_str(),
+                  device ? "the device" : "the driver", chess::to_coordinate(move).c_str());
     return buffer;
+}
+
+// The board after a move, its squares in brackets, the latest moves beside.
+void GameDriver::show_board(const chess::Move &last) {
+    thinking_.flush();
+    std::vector<std::string> beside = {"moves"};
+    for (const std::string &row : record_.recent(8))
+        beside.push_back(row);
+    std::fprintf(out_, "\n");
+    for (const std::string &row : board_rows(pos_, last.from, last.to, beside))
+        std::fprintf(out_, "%s\n", row.c_str());
+    std::fprintf(out_, "\n");
+    std::fflush(out_);
+}
+
+void GameDriver::show_move_list() {
+    std::fprintf(out_, "Moves:\n");
+    for (const std::string &line : record_.wrapped(72))
+        std::fprintf(out_, "  %s\n", line.c_str());
+}
+
+// Shows the bridge's answer to "new" before the game goes on, so that what
+// the device says about its new game comes before the first move.
+bool GameDriver::wait_new_game() {
+    long long deadline = now_ms() + 5000;
+    while (now_ms() < deadline) {
+        auto raw = bridge_.read_line(static_cast<int>(deadline - now_ms()));
+        if (!raw)
+            return false;
+        BridgeLine line = classify(*raw);
+        show(line, *raw);
+        if (line.kind == BridgeLine::WHISPER && starts_with(line.text, "New Game"))
+            return true;
+    }
+    return false;
 }
 
 void GameDriver::send_clocks() {
@@ -157,6 +205,7 @@ void GameDriver::finish(const std::string &result, const std::string &reason) {
     outcome_.finished = true;
     outcome_.result = result;
     outcome_.reason = reason;
+    thinking_.flush();
     std::fprintf(out_, "Result: %s {%s}\n", result.c_str(), reason.c_str());
     std::fflush(out_);
 }
@@ -178,6 +227,7 @@ bool GameDriver::check_claim(const BridgeLine &line) {
         chess::Color loser = line.text == "1-0" ? chess::BLACK : chess::WHITE;
         true_claim = state == chess::GameState::CHECKMATE && pos_.side() == loser;
     }
+    thinking_.flush();
     if (!true_claim)
         fail("the bridge reported " + line.text + " {" + line.reason + "}, which the board does not show");
     finish(line.text, line.reason);
@@ -263,9 +313,13 @@ bool GameDriver::wait_device_move() {
             fail("the device numbered its move " + std::to_string(line.number) + ", the board says " +
                  std::to_string(pos_.fullmove_number()));
         device_cs_ -= (now_ms() - asked) / 10;
-        std::fprintf(out_, "%s\n", move_label(true, line.text).c_str());
+        thinking_.flush();
+        std::fprintf(out_, "%s\n", move_label(true, *move).c_str());
+        record_.add(pos_, *move);
         pos_.make(*move);
         ++outcome_.device_moves;
+        show_board(*move);
+        last_device_move_shown_ = now_ms();
         if (device_resigned_)
             return true;
         // A report that follows the move comes in the same burst.
@@ -291,18 +345,22 @@ bool GameDriver::wait_device_move() {
 }
 
 bool GameDriver::make_own_move() {
+    // Time to look at the board; neither side's clock runs meanwhile.
+    pause_until(last_device_move_shown_ + options_.pace_ms);
     long long started = now_ms();
     chess::Move m = choose_move();
     own_cs_ -= (now_ms() - started) / 10;
     std::string text = chess::to_coordinate(m);
-    std::fprintf(out_, "%s\n", move_label(false, text).c_str());
+    std::fprintf(out_, "%s\n", move_label(false, m).c_str());
     std::fflush(out_);
     bridge_.interrupt();
     send_clocks();
     bridge_.send(text);
+    record_.add(pos_, m);
     pos_.make(m);
     if (pos_.state() == chess::GameState::ONGOING)
         return true;
+    show_board(m);
     // The move ends the game: the device reports that instead of answering.
     for (;;) {
         auto raw = bridge_.read_line(10000);
@@ -333,6 +391,7 @@ GameOutcome GameDriver::play() {
     bridge_.send("level 0 " + std::to_string(options_.base_minutes) + " 0");
     for (const char *line : {"post", "hard", "easy", "force"})
         bridge_.send(line);
+    wait_new_game();
 
     if (options_.device_white) {
         bridge_.send("computer");
@@ -343,9 +402,10 @@ GameOutcome GameDriver::play() {
     } else {
         chess::Move m = choose_move();
         std::string text = chess::to_coordinate(m);
-        std::fprintf(out_, "%s\n", move_label(false, text).c_str());
+        std::fprintf(out_, "%s\n", move_label(false, m).c_str());
         send_clocks();
         bridge_.send(text);
+        record_.add(pos_, m);
         pos_.make(m);
         bridge_.send("black");
         bridge_.send("go");
@@ -374,11 +434,160 @@ GameOutcome GameDriver::play() {
             fail("a device move after the end of the game: " + *raw);
         show(line, *raw);
     }
+    thinking_.flush();
+    show_move_list();
+    std::fflush(out_);
     return outcome_;
 }
 
+namespace {
+
+// The lines of a test file that the bridge echoes or acts on, in order.
+struct SuiteEntry {
+    enum Kind { TITLE, SETBOARD, SOLUTION } kind;
+    std::string text;  // the title, the FEN after "setboard ", the whole solution line
+};
+
+std::vector<SuiteEntry> read_suite_file(const std::string &file) {
+    std::vector<SuiteEntry> entries;
+    std::FILE *in = std::fopen(file.c_str(), "rb");
+    if (in == nullptr)
+        return entries;
+    std::string line;
+    auto take = [&] {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (starts_with(line, "title"))
+            entries.push_back({SuiteEntry::TITLE, line.size() >= 6 ? line.substr(6) : ""});
+        else if (starts_with(line, "setboard "))
+            entries.push_back({SuiteEntry::SETBOARD, line.substr(9)});
+        else if (starts_with(line, "solution"))
+            entries.push_back({SuiteEntry::SOLUTION, line});
+        line.clear();
+    };
+    for (int c; (c = std::fgetc(in)) != EOF;) {
+        if (c == '\n')
+            take();
+        else
+            line += static_cast<char>(c);
+    }
+    take();
+    std::fclose(in);
+    return entries;
+}
+
+// Turns the bridge's output during a test run into what a person follows:
+// each problem's title, its position, the device's thinking and the verdict.
+class SuiteView {
+public:
+    SuiteView(std::vector<SuiteEntry> entries, int seconds, std::FILE *out, int pace_ms)
+        : entries_(std::move(entries)), seconds_(seconds), out_(out), pace_ms_(pace_ms), thinking_(out) {}
+
+    void line(const std::string &raw) {
+        if (raw.empty())
+            return;  // the line ends the bridge keeps after titles and solutions
+        if (starts_with(raw, "tellics whisper ")) {
+            say("       whisper: " + raw.substr(16));
+        } else if (starts_with(raw, "Test complete: ")) {
+            say("\n" + raw);
+        } else if (raw == "Solved!" || raw == "Failed!") {
+            verdict(raw);
+        } else if (raw == "Illegal forsythe position!") {
+            say("   the device was not given this position: " + raw);
+        } else if (auto thought = parse_device_analysis(raw)) {
+            thinking_.add(*thought);
+        } else if (starts_with(raw, "solution") && find(SuiteEntry::SOLUTION, raw)) {
+            position(raw);
+        } else if (find(SuiteEntry::TITLE, raw)) {
+            title(raw);
+        } else if (char move[16]; std::sscanf(raw.c_str(), "M %*d, %15s", move) == 1) {
+            say(std::string("   the device plays ") + move);
+        } else {
+            say("       bridge: " + raw);
+        }
+        std::fflush(out_);
+    }
+
+    void finish() { thinking_.flush(); }
+
+private:
+    void say(const std::string &text) {
+        thinking_.flush();
+        std::fprintf(out_, "%s\n", text.c_str());
+    }
+
+    // Finds the next entry of the kind with this text and moves past it,
+    // taking note of the positions passed on the way. False, and nothing
+    // moves, when there is none.
+    bool find(SuiteEntry::Kind kind, const std::string &text) {
+        for (std::size_t i = next_; i < entries_.size(); ++i) {
+            if (entries_[i].kind != kind || entries_[i].text != text)
+                continue;
+            for (std::size_t j = next_; j < i; ++j)
+                if (entries_[j].kind == SuiteEntry::SETBOARD)
+                    fen_ = entries_[j].text;
+            next_ = i + 1;
+            return true;
+        }
+        return false;
+    }
+
+    void title(const std::string &text) {
+        thinking_.flush();
+        if (shown_at_ > 0)
+            pause_until(shown_at_ + pace_ms_);
+        shown_at_ = now_ms();
+        std::fprintf(out_, "\nProblem %d: %s\n", ++problems_, text.c_str());
+    }
+
+    void position(const std::string &solution_line) {
+        thinking_.flush();
+        thinking_.forget();
+        std::string solutions = solution_line.substr(8);
+        solutions.erase(0, solutions.find_first_not_of(" \t"));
+        auto pos = chess::Position::from_fen(fen_);
+        if (pos) {
+            for (const std::string &row : board_rows(*pos, -1, -1))
+                std::fprintf(out_, "%s\n", row.c_str());
+            std::fprintf(out_, "   %s to move; solution %s; FEN %s\n",
+                         pos->side() == chess::WHITE ? "White" : "Black", solutions.c_str(), fen_.c_str());
+        } else {
+            std::fprintf(out_, "   position %s; solution %s\n", fen_.empty() ? "(as the device has it)" : fen_.c_str(),
+                         solutions.c_str());
+        }
+        std::fprintf(out_, "   the device thinks (depth, score, its time, positions, its line):\n");
+    }
+
+    void verdict(const std::string &word) {
+        thinking_.flush();
+        const auto &last = thinking_.last();
+        char buffer[200];
+        if (last && !last->book) {
+            std::string first = last->pv.substr(0, last->pv.find(' '));
+            std::snprintf(buffer, sizeof buffer, "   %s after %llds of the device's time (limit %ds): %s at depth %d",
+                          word.c_str(), last->seconds, seconds_, first.empty() ? "no move" : first.c_str(),
+                          last->ply);
+        } else {
+            std::snprintf(buffer, sizeof buffer, "   %s", word.c_str());
+        }
+        say(buffer);
+    }
+
+    std::vector<SuiteEntry> entries_;
+    std::size_t next_ = 0;
+    std::string fen_;
+    int seconds_;
+    std::FILE *out_;
+    int pace_ms_;
+    ThinkingView thinking_;
+    int problems_ = 0;
+    long long shown_at_ = 0;
+};
+
+}  // namespace
+
 SuiteOutcome run_suite(EngineProcess &bridge, const std::string &file, int seconds, std::FILE *out,
-                       int timeout_ms) {
+                       int timeout_ms, int pace_ms) {
     SuiteOutcome outcome;
     std::fprintf(out, "=== Test suite %s, %d seconds a problem ===\n", file.c_str(), seconds);
     long long deadline = now_ms() + timeout_ms;
@@ -398,12 +607,12 @@ SuiteOutcome run_suite(EngineProcess &bridge, const std::string &file, int secon
     bridge.send("test " + file + " " + std::to_string(seconds));
     // The bridge reads nothing more until the run is over.
     bridge.send("quit");
+    SuiteView view(read_suite_file(file), seconds, out, pace_ms);
     while (now_ms() < deadline) {
         auto line = bridge.read_line(static_cast<int>(deadline - now_ms()));
         if (!line)
             break;
-        std::fprintf(out, "  %s\n", line->c_str());
-        std::fflush(out);
+        view.line(*line);
         int solved = 0, total = 0, limit = 0;
         if (std::sscanf(line->c_str(), "Test complete: %d out of %d problems solved within %d seconds", &solved,
                         &total, &limit) == 3) {
@@ -412,6 +621,7 @@ SuiteOutcome run_suite(EngineProcess &bridge, const std::string &file, int secon
             outcome.total = total;
         }
     }
+    view.finish();
     if (!outcome.completed)
         std::fprintf(out, "!! the test run did not complete\n");
     return outcome;

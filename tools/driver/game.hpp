@@ -4,6 +4,7 @@
 #pragma once
 
 #include "board.hpp"
+#include "display.hpp"
 #include "engine_process.hpp"
 
 #include <cstdint>
@@ -34,6 +35,7 @@ struct GameOptions {
     int base_minutes = 1;              // "level 0 N 0"
     int reply_timeout_ms = 60000;      // longest wait for the device's move
     bool show_raw = false;             // print every line from the bridge
+    int pace_ms = 0;                   // at least this long between device moves shown
 };
 
 struct GameOutcome {
@@ -61,7 +63,10 @@ private:
     void send_clocks();
     void fail(const std::string &problem);
     void show(const BridgeLine &line, const std::string &raw);
-    std::string move_label(bool device, const std::string &move) const;
+    std::string move_label(bool device, const chess::Move &move) const;
+    void show_board(const chess::Move &last);
+    void show_move_list();
+    bool wait_new_game();
 
     EngineProcess &bridge_;
     GameOptions options_;
@@ -72,6 +77,9 @@ private:
     long long device_cs_ = 0, own_cs_ = 0;
     std::size_t opening_index_ = 0;
     bool device_resigned_ = false;
+    ThinkingView thinking_;
+    GameRecord record_;
+    long long last_device_move_shown_ = 0;
 };
 
 struct SuiteOutcome {
@@ -80,8 +88,10 @@ struct SuiteOutcome {
     int total = 0;
 };
 
-// Sends "test FILE SECONDS" and shows everything until the summary line.
+// Sends "test FILE SECONDS" and shows the run until the summary line: each
+// problem's title and position, the device's thinking and the verdict.
+// pace_ms: at least this long between two problems shown.
 SuiteOutcome run_suite(EngineProcess &bridge, const std::string &file, int seconds, std::FILE *out,
-                       int timeout_ms);
+                       int timeout_ms, int pace_ms = 0);
 
 }  // namespace driver

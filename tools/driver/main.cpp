@@ -3,8 +3,8 @@
 //
 //   bridge-driver PAWNBRIDGE [--device white|black] [--seed N] [--depth N]
 //                 [--random P] [--opening "f2f3 g2g4"] [--minutes N]
-//                 [--max-moves N] [--workdir DIR] [--raw]
-//   bridge-driver PAWNBRIDGE --test FILE SECONDS [--expect-all] [--workdir DIR]
+//                 [--max-moves N] [--workdir DIR] [--raw] [--pace MS]
+//   bridge-driver PAWNBRIDGE --test FILE SECONDS [--expect-all] [--workdir DIR] [--pace MS]
 //
 // The bridge finds the device through PAWNBRIDGE_COM1 in the environment.
 // Exit status 0: the game reached a result and every device move was legal
@@ -34,6 +34,8 @@ void usage(FILE *out) {
                  "  --max-moves N         give up after N moves without a result (default 150)\n"
                  "  --workdir DIR         run the bridge there (its log goes there)\n"
                  "  --raw                 show every line the bridge prints\n"
+                 "  --pace MS             at least MS milliseconds between two device moves\n"
+                 "                        (or two test problems) shown, for a person to follow\n"
                  "  --test FILE SECONDS   run a test suite instead of a game\n"
                  "  --expect-all          with --test: fail unless every problem is solved\n");
 }
@@ -93,6 +95,8 @@ int main(int argc, char **argv) {
             options.max_moves = number(1, 1000);
         } else if (arg == "--workdir") {
             workdir = value();
+        } else if (arg == "--pace") {
+            options.pace_ms = number(0, 60000);
         } else if (arg == "--raw") {
             options.show_raw = true;
         } else if (arg == "--test") {
@@ -119,7 +123,8 @@ int main(int argc, char **argv) {
     if (!test_file.empty()) {
         // Generous: every problem may run to its limit, plus the device's move.
         int timeout = 60000 + test_seconds * 1000 * 50;
-        driver::SuiteOutcome suite = driver::run_suite(bridge, test_file, test_seconds, stdout, timeout);
+        driver::SuiteOutcome suite = driver::run_suite(bridge, test_file, test_seconds, stdout, timeout,
+                                                       options.pace_ms);
         bridge.close_input();
         int status = bridge.wait_exit(5000);
         std::printf("=== Suite: %d of %d solved; bridge exit status %d; %.1f s ===\n", suite.solved, suite.total,

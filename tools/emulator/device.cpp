@@ -129,11 +129,21 @@ private:
         f.status = status;
         f.depth = info.depth;
         f.score = info.score;
-        f.elapsed_ms = now - start_;
+        // The figures are the emulated device's own, not the host's: its
+        // thinking time is the wall time times the speed-up, or, when the
+        // host has searched ahead of the device's pace, the time the device
+        // needs for the positions searched so far. So the time and the
+        // positions a second mean what they would on the device, and the
+        // same search reports the same figures on any host fast enough.
+        long long wall_ms = static_cast<long long>(static_cast<double>(now - start_) * d_.options_.speed);
+        long long nodes = static_cast<long long>(info.nodes);
+        long long pace = std::max(d_.options_.nominal_nps, 1);
+        long long paced_ms = (nodes * 1000 + pace - 1) / pace;  // rounded up: never above the pace
+        f.elapsed_ms = std::max(wall_ms, paced_ms);
         f.searched = info.root_index;
         f.root_moves = info.root_count;
         long long ms = std::max<long long>(f.elapsed_ms, 1);
-        f.nodes_per_second = static_cast<long long>(info.nodes) * 1000 / ms;
+        f.nodes_per_second = nodes * 1000 / ms;
         d_.io_.send(analysis_line(f, d_.pos_, info.pv));
         last_line_ = now;
     }
