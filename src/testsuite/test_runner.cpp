@@ -143,6 +143,9 @@ void run_test_suite(const char *argument) {
 
 int check_solution(const char *line, char *solutions, int limit) {
     std::puts(line);
+    // A run takes minutes: the interface sees each device line as it comes,
+    // not all of them when the command loop reads again.
+    std::fflush(stdout);
     if (std::strstr(line, "Book"))
         return 0;
 
