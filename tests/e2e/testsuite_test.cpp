@@ -143,6 +143,22 @@ TEST(TestSuite, UndecidedProblemsAreNotCounted) {
     EXPECT_EQ(s.quit(), 0);
 }
 
+TEST(TestSuite, EachDeviceLineIsShownWhileTheProblemRuns) {
+    Session s;
+    s.dir.write("suite.txt", std::string("title Slow\n") + BACK_RANK + "solution d1d8\n");
+    s.start("suite.txt 10");
+    s.device.answer(BACK_RANK_COMMAND);
+    s.search({analysis("0:00:01", "a2-a3", "0.10")});
+    // The run goes on, and the interface has already seen its lines.
+    s.expect_output({"tellics whisper L AN8", "Slow", "", "solution d1d8", "",
+                     analysis("0:00:01", "a2-a3", "0.10")});
+    s.device.send_line(analysis("0:00:02", "d1-d8"));
+    s.move_after_verdict("M 1, d1-d8 .");
+    s.expect_output({analysis("0:00:02", "d1-d8"), "Solved!", "M 1, d1-d8 .",
+                     "Test complete: 1 out of 1 problems solved within 10 seconds", ""});
+    EXPECT_EQ(s.quit(), 0);
+}
+
 TEST(TestSuite, MissingFileDoesNothing) {
     Session s;
     s.bridge.send("test no-such-file.txt 5");
