@@ -188,11 +188,27 @@ TEST(Stop, TerminateRightAfterQuitStillEndsTheLogWithQuit) {
     s.move("e2e4", "Me2e4");
     s.device.send_line("M 1, e7-e5 .");
     s.bridge.expect("1. ... e7e5");
-    s.bridge.send_raw("force\nquit\n");
+    // The signal comes while the bridge still waits for the device.
+    s.bridge.send_raw("undo\nforce\nquit\n");
+    s.device.expect("T");
     kill(s.bridge.pid(), SIGTERM);
     EXPECT_EQ(s.bridge.wait_exit(), 0);
     std::string log = s.log();
     EXPECT_NE(log.find("==> quit\r\nSession ends: "), std::string::npos) << log;
+}
+
+TEST(Stop, TheDevicesAnswerToTheLastMoveIsStillTaken) {
+    // xboard passes on a mating move and ends the session at once.
+    Session s;
+    s.bridge.send("d1d8");
+    s.device.expect("Md1d8");
+    kill(s.bridge.pid(), SIGTERM);
+    s.device.send_line("M#5 Checkmate");
+    EXPECT_EQ(s.bridge.wait_exit(), 0);
+    std::string log = s.log();
+    EXPECT_NE(log.find(" <-- M#5 Checkmate\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("<== 1-0 {White mates}\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Illegal move"), std::string::npos) << log;
 }
 
 TEST(Stop, TerminateEndsAWriteThatTheLineDoesNotTake) {
