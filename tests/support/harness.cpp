@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <cctype>
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -175,13 +177,23 @@ std::string bridge_binary() {
 }
 
 Bridge::Bridge(const std::string &port_path, const std::string &workdir,
-               const std::vector<std::string> &extra_env) {
+               const std::vector<std::string> &extra_env, const std::vector<std::string> &args) {
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC)) {
         ADD_FAILURE() << "pipe failed";
         return;
     }
     std::string binary = bridge_binary();
+    // The argument vector is made before the fork: the child only execs.
+    // A launcher such as wine is given by PAWNBRIDGE_LAUNCHER.
+    const char *launcher = getenv("PAWNBRIDGE_LAUNCHER");
+    std::vector<char *> argv;
+    if (launcher && *launcher)
+        argv.push_back(const_cast<char *>(launcher));
+    argv.push_back(binary.data());
+    for (const auto &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         dup2(in_pipe[0], 0);
@@ -201,12 +213,10 @@ Bridge::Bridge(const std::string &port_path, const std::string &workdir,
         }
         for (const auto &entry : extra_env)
             putenv(const_cast<char *>(entry.c_str()));
-        // A launcher such as wine is given by PAWNBRIDGE_LAUNCHER.
-        const char *launcher = getenv("PAWNBRIDGE_LAUNCHER");
         if (launcher && *launcher)
-            execlp(launcher, launcher, binary.c_str(), static_cast<char *>(nullptr));
+            execvp(launcher, argv.data());
         else
-            execl(binary.c_str(), binary.c_str(), static_cast<char *>(nullptr));
+            execv(binary.c_str(), argv.data());
         _exit(127);
     }
     close(in_pipe[0]);
@@ -316,4 +326,49 @@ long cpu_ms(pid_t pid) {
             stime = std::stol(field);
     }
     return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+bool stamp_at(const std::string &text, std::size_t at) {
+    static const char shape[] = "Aaa Aaa 00 00:00:00 0000";
+    if (at + sizeof shape - 1 > text.size())
+        return false;
+    for (std::size_t i = 0; i < sizeof shape - 1; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[at + i]);
+        bool fits = shape[i] == 'A'   ? std::isupper(c)
+                    : shape[i] == 'a' ? std::islower(c)
+                    : shape[i] == '0' ? std::isdigit(c)
+                                      : c == static_cast<unsigned char>(shape[i]);
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
+bool log_matches(const std::string &text, const std::string &pattern) {
+    std::string body = pattern;
+    bool at_start = !body.empty() && body.front() == '^';
+    if (at_start)
+        body.erase(0, 1);
+    bool at_end = !body.empty() && body.back() == '$';
+    if (at_end)
+        body.pop_back();
+    for (std::size_t from = 0; from <= text.size(); ++from) {
+        std::size_t at = from;
+        bool ok = true;
+        for (std::size_t p = 0; ok && p < body.size(); ++p) {
+            if (body.compare(p, STAMP.size(), STAMP) == 0) {
+                ok = stamp_at(text, at);
+                at += 24;
+                p += STAMP.size() - 1;
+            } else {
+                ok = at < text.size() && text[at] == body[p];
+                ++at;
+            }
+        }
+        if (ok && (!at_end || at == text.size()))
+            return true;
+        if (at_start)
+            break;
+    }
+    return false;
 }

@@ -59,9 +59,10 @@ private:
 // The bridge as a child process in a working directory.
 class Bridge {
 public:
-    // extra_env: "NAME=VALUE" entries added to the environment.
+    // extra_env: "NAME=VALUE" entries added to the environment; args: the
+    // command-line arguments (GUIs give none).
     Bridge(const std::string &port_path, const std::string &workdir,
-           const std::vector<std::string> &extra_env = {});
+           const std::vector<std::string> &extra_env = {}, const std::vector<std::string> &args = {});
     ~Bridge();
     void send(const std::string &line);  // the line and "\n"
     void send_raw(const std::string &bytes);
@@ -93,3 +94,13 @@ std::string bridge_binary();
 
 // CPU time (user + system) of a process in milliseconds, from /proc.
 long cpu_ms(pid_t pid);
+
+// Stands for a session-log time stamp in a log_matches pattern.
+inline const std::string STAMP = "\x01";
+// True when the 24 characters at the offset have a time stamp's shape,
+// as in "Sat Dec 05 14:03:09 1998".
+bool stamp_at(const std::string &text, std::size_t at);
+// Whether the pattern occurs in the text: its characters stand for
+// themselves, STAMP for a time stamp; a leading '^' ties it to the start of
+// the text, a trailing '$' to the end.
+bool log_matches(const std::string &text, const std::string &pattern);
