@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,10 +68,22 @@ bool log_reaches(const TempDir &dir, const std::string &text, int ms) {
     return false;
 }
 
+// What a test puts in the working directory before the bridge starts: once
+// it runs, the bridge may already have made or opened NovagLog.txt.
+using Prepare = std::function<void(const TempDir &)>;
+
 struct Session {
     TempDir dir;
     PtyDevice device;
-    Bridge bridge{device.path(), dir.path()};
+    Bridge bridge;
+
+    explicit Session(const Prepare &prepare = {})
+        : bridge(device.path(), prepared(dir, prepare).path()) {}
+    static const TempDir &prepared(const TempDir &dir, const Prepare &prepare) {
+        if (prepare)
+            prepare(dir);
+        return dir;
+    }
 
     void start() {
         device.answer_startup();
@@ -328,8 +341,7 @@ TEST(DeviceFault, LinesOfAHundredKibibytesWithoutALineEnd) {
 // ------------------------------------------------------------------ log
 
 TEST(LogFault, ANameThatIsADirectoryLeavesTheBridgeWithoutALog) {
-    Session s;
-    ASSERT_EQ(mkdir(s.dir.file("NovagLog.txt").c_str(), 0755), 0);
+    Session s([](const TempDir &dir) { ASSERT_EQ(mkdir(dir.file("NovagLog.txt").c_str(), 0755), 0); });
     s.start();
     s.start_game();
     s.bridge.send("bogus");
