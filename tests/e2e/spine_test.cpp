@@ -185,7 +185,8 @@ TEST(Commands, ForceInFreshGameTimesTheSetUp) {
     s.device.answer("U OFF");
     s.device.expect("J");
     s.device.send_line("garbage");  // not a move: the turn ends without output
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Once the line is logged the turn reads no more interface lines.
+    ASSERT_TRUE(file_reaches(s.dir, "NovagLog.txt", " <-- garbage\r\n"));
     s.bridge.send("bogus");
     s.bridge.expect("tellics whisper New Game");
     s.bridge.expect("tellics whisper L AT4");

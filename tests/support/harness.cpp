@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #ifndef PAWNBRIDGE_BINARY
 #define PAWNBRIDGE_BINARY "pawnbridge"
@@ -154,6 +156,17 @@ bool PtyDevice::quiet(int ms) {
 }
 
 void PtyDevice::send(const std::string &bytes) { write_all(master_, bytes); }
+
+bool PtyDevice::drained(int timeout_ms) {
+    for (int waited = 0; waited <= timeout_ms; waited += 5) {
+        int unread = 0;
+        if (ioctl(slave_, FIONREAD, &unread) != 0 || unread == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ADD_FAILURE() << "the bridge did not take up the bytes sent to it";
+    return false;
+}
 
 void PtyDevice::answer(const std::string &command, const std::string &reply) {
     expect(command);
@@ -328,6 +341,16 @@ long cpu_ms(pid_t pid) {
     return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
 }
 
+long bytes_read(pid_t pid) {
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string name;
+    long value = 0;
+    while (io >> name >> value)
+        if (name == "rchar:")
+            return value;
+    return -1;
+}
+
 bool stamp_at(const std::string &text, std::size_t at) {
     static const char shape[] = "Aaa Aaa 00 00:00:00 0000";
     if (at + sizeof shape - 1 > text.size())
@@ -369,6 +392,18 @@ bool log_matches(const std::string &text, const std::string &pattern) {
             return true;
         if (at_start)
             break;
+    }
+    return false;
+}
+
+bool file_reaches(const TempDir &dir, const std::string &name, const std::string &text,
+                  const std::string &after, int ms) {
+    for (int waited = 0; waited <= ms; waited += 10) {
+        std::string all = dir.read(name);
+        std::size_t from = after.empty() ? 0 : all.rfind(after);
+        if (from != std::string::npos && all.find(text, from) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
 }
