@@ -225,6 +225,7 @@ void plat_log_close() {
 void plat_sleep_ms(int ms) { fake::require(ms >= 0, "a negative pause"); }
 
 const char *plat_error_text(int) { return "fake error"; }
+PortRefusal plat_port_refusal(int) { return PORT_REFUSED_OTHER; }
 
 long long plat_time_seconds() { return 1000000000; }
 

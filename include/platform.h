@@ -51,6 +51,12 @@ void plat_log_close();
 // error when the port cannot be opened.
 const char *plat_error_text(int code);
 
+// What a failed plat_port_open's error code means to the person who has to
+// mend it: the port is held by another program (another bridge, a terminal
+// program, a modem manager), or this user may not open it.
+enum PortRefusal { PORT_REFUSED_OTHER = 0, PORT_IN_USE = 1, PORT_NOT_PERMITTED = 2 };
+PortRefusal plat_port_refusal(int code);
+
 void plat_sleep_ms(int ms);
 long long plat_time_seconds();
 // Local time broken down: weekday 0-6 (Sunday 0), month 0-11, day, hour,

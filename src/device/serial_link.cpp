@@ -90,8 +90,22 @@ void open_link() {
     if (error != 0) {
         // Nothing on standard output: the interface must not take this for
         // protocol. Standard error carries the one line a person needs.
-        std::fprintf(stderr, "pawnbridge: cannot open %s: %s\n", plat_port_name(),
-                     plat_error_text(error));
+        const char *port = plat_port_name();
+        switch (plat_port_refusal(error)) {
+        case PORT_IN_USE:
+            std::fprintf(stderr, "pawnbridge: %s is in use by another program\n", port);
+            break;
+        case PORT_NOT_PERMITTED:
+            // Serial ports belong to the dialout group on Debian and Ubuntu.
+            std::fprintf(stderr,
+                         "pawnbridge: cannot open %s: %s (the usual mend: join the dialout group with "
+                         "\"sudo usermod -aG dialout $USER\", then log in again)\n",
+                         port, plat_error_text(error));
+            break;
+        default:
+            std::fprintf(stderr, "pawnbridge: cannot open %s: %s\n", port, plat_error_text(error));
+            break;
+        }
         std::exit(error);
     }
     set_read_timeout(500);

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,24 +55,47 @@ long cpu_over(pid_t pid, int ms) {
 // A waiting bridge uses next to no CPU; a spinning one about all of a core.
 constexpr long IDLE_CPU_MS = 60;
 
-// Time for the bridge to take up bytes already sent before the line is cut:
-// a hang-up may drop what is still unread.
-constexpr milliseconds TAKE_UP{150};
+// Sends the device's bytes and waits until the bridge has read them all: a
+// hang-up drops whatever is still unread, so a test that cuts the line
+// after them waits for this. The bridge reads the port a byte at a time and
+// reads nothing else meanwhile; its read count tells when they are in.
+void send_taken_up(PtyDevice &device, Bridge &bridge, const std::string &bytes) {
+    long before = bytes_read(bridge.pid());
+    device.send(bytes);
+    long target = before + static_cast<long>(bytes.size());
+    for (int waited = 0; before >= 0 && bytes_read(bridge.pid()) < target; waited += 5) {
+        ASSERT_LT(waited, 5000) << "the bridge did not take up the bytes sent to it";
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    ASSERT_TRUE(device.drained());
+    // Under a launcher such as wine the count includes the launcher's own
+    // traffic and says little: give the bridge time as well.
+    const char *launcher = getenv("PAWNBRIDGE_LAUNCHER");
+    if (launcher && *launcher)
+        std::this_thread::sleep_for(milliseconds(150));
+}
 
 // Waits until the log holds the text, for at most ms milliseconds.
 bool log_reaches(const TempDir &dir, const std::string &text, int ms) {
-    for (int waited = 0; waited < ms; waited += 10) {
-        if (dir.read("NovagLog.txt").find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return false;
+    return file_reaches(dir, "NovagLog.txt", text, "", ms);
 }
+
+// What a test puts in the working directory before the bridge starts: once
+// it runs, the bridge may already have made or opened NovagLog.txt.
+using Prepare = std::function<void(const TempDir &)>;
 
 struct Session {
     TempDir dir;
     PtyDevice device;
-    Bridge bridge{device.path(), dir.path()};
+    Bridge bridge;
+
+    explicit Session(const Prepare &prepare = {})
+        : bridge(device.path(), prepared(dir, prepare).path()) {}
+    static const TempDir &prepared(const TempDir &dir, const Prepare &prepare) {
+        if (prepare)
+            prepare(dir);
+        return dir;
+    }
 
     void start() {
         device.answer_startup();
@@ -86,7 +111,7 @@ struct Session {
 
 // With the device gone the bridge still answers every command it can, at
 // once and without spinning, and quits cleanly.
-void expect_runs_on_without_device(Bridge &bridge) {
+void expect_runs_on_without_device(const TempDir &dir, Bridge &bridge) {
     EXPECT_LE(cpu_over(bridge.pid(), 300), IDLE_CPU_MS);
     bridge.send("bogus");
     bridge.expect("");
@@ -94,9 +119,10 @@ void expect_runs_on_without_device(Bridge &bridge) {
     bridge.expect("Illegal move: e2e4");
     bridge.send("new");
     bridge.send("go");
-    // The device's turn ends at the first failed read; a line sent while it
-    // lasts would be taken as said during the turn.
-    std::this_thread::sleep_for(milliseconds(200));
+    // The device's turn ends at the first failed read, logged after the
+    // "J" that starts it; a line sent while it lasts would be taken as said
+    // during the turn.
+    EXPECT_TRUE(file_reaches(dir, "NovagLog.txt", " --> J\r\n <-- (err: ", "==> go\r\n"));
     bridge.send("level 40 5 0");
     bridge.expect("tellics whisper L TR1");
     bridge.send("bogus");
@@ -126,7 +152,7 @@ TEST(UnpluggedFault, DuringTheStartUpSequence) {
     s.device.expect("I");
     s.device.close_master();
     s.bridge.expect("Pawnbridge", 2000);
-    expect_runs_on_without_device(s.bridge);
+    expect_runs_on_without_device(s.dir, s.bridge);
     EXPECT_TRUE(in_order(s.log(), {" --> U OFF\r\n <-- OK\r\n --> I\r\n <-- (err: ", "<== Pawnbridge\r\n",
                                    "==> bogus\r\n<== \r\n", "==> e2e4\r\n --> Me2e4\r\n",
                                    "<== Illegal move: e2e4\r\n", "==> quit\r\nSession ends: "}));
@@ -137,11 +163,10 @@ TEST(UnpluggedFault, DuringNew) {
     s.start();
     s.bridge.send("new");
     s.device.expect("N");
-    s.device.send("New G");  // cut off in the middle of its answer
-    std::this_thread::sleep_for(TAKE_UP);
+    send_taken_up(s.device, s.bridge, "New G");  // cut off in the middle of its answer
     s.device.close_master();
     s.bridge.expect("tellics whisper New G");
-    expect_runs_on_without_device(s.bridge);
+    expect_runs_on_without_device(s.dir, s.bridge);
     EXPECT_TRUE(in_order(s.log(), {"==> new\r\nGame start: ", " --> N\r\n <-- (err: ", ")New G",
                                    "==> bogus\r\n<== \r\n", "==> quit\r\n"}));
 }
@@ -154,13 +179,13 @@ TEST(UnpluggedFault, WhileTheDeviceThinks) {
     s.device.answer("Me2e4", "OK");
     s.device.send_line(ANALYSIS);
     s.bridge.expect(THINKING);
-    s.device.send(".= d 6 0.3");
-    std::this_thread::sleep_for(TAKE_UP);
+    send_taken_up(s.device, s.bridge, ".= d 6 0.3");
     s.device.close_master();
-    std::this_thread::sleep_for(milliseconds(100));
-    // The turn has ended without a move; "?" after it is only logged.
+    // The failed read that ends the turn without a move is logged ahead of
+    // the bytes it got; "?" after it is only logged.
+    ASSERT_TRUE(log_reaches(s.dir, ").= d 6 0.3", 5000));
     s.bridge.send("?");
-    expect_runs_on_without_device(s.bridge);
+    expect_runs_on_without_device(s.dir, s.bridge);
     EXPECT_TRUE(in_order(s.log(), {"==> e2e4\r\n --> Me2e4\r\n <-- OK\r\n", " <-- " + ANALYSIS + "\r\n",
                                    "<== " + THINKING + "\r\n",
                                    " <-- (err: ", ").= d 6 0.3", "==> ?\r\n==> bogus\r\n"}));
@@ -182,8 +207,7 @@ TEST(UnpluggedFault, DuringATestRun) {
     s.device.send_line("OK");
     s.device.answer("PCWPf2g2h2Rd1Kg1Bpf7g7h7kg8+");
     s.device.expect("J");
-    s.device.send_line(".= d 2 0.25 0:00:01 1/ 2 900/s a1-a2");
-    std::this_thread::sleep_for(TAKE_UP);
+    send_taken_up(s.device, s.bridge, ".= d 2 0.25 0:00:01 1/ 2 900/s a1-a2\r\n");
     s.device.close_master();
     // The rest of the file is worked through against the dead line: the
     // second problem is set up and run, and neither is counted.
@@ -191,7 +215,7 @@ TEST(UnpluggedFault, DuringATestRun) {
                              ".= d 2 0.25 0:00:01 1/ 2 900/s a1-a2", "", "Two", "", "solution e5e4", "",
                              "", "Test complete: 0 out of 0 problems solved within 5 seconds", ""})
         s.bridge.expect(line, 2000);
-    expect_runs_on_without_device(s.bridge);
+    expect_runs_on_without_device(s.dir, s.bridge);
     EXPECT_TRUE(in_order(s.log(), {" --> J\r\n", " <-- .= d 2 0.25 0:00:01 1/ 2 900/s a1-a2\r\n",
                                    " <-- (err: ", "<== Two\n\r\n", " --> PCWPe2Ke1Bke5-\r\n <-- (err: ",
                                    " --> J\r\n <-- (err: ", "==> bogus\r\n"}));
@@ -328,8 +352,7 @@ TEST(DeviceFault, LinesOfAHundredKibibytesWithoutALineEnd) {
 // ------------------------------------------------------------------ log
 
 TEST(LogFault, ANameThatIsADirectoryLeavesTheBridgeWithoutALog) {
-    Session s;
-    ASSERT_EQ(mkdir(s.dir.file("NovagLog.txt").c_str(), 0755), 0);
+    Session s([](const TempDir &dir) { ASSERT_EQ(mkdir(dir.file("NovagLog.txt").c_str(), 0755), 0); });
     s.start();
     s.start_game();
     s.bridge.send("bogus");

@@ -1,10 +1,13 @@
 #include "harness.h"
 
+#include <cctype>
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -16,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #ifndef PAWNBRIDGE_BINARY
 #define PAWNBRIDGE_BINARY "pawnbridge"
@@ -155,6 +159,17 @@ bool PtyDevice::quiet(int ms) {
 
 void PtyDevice::send(const std::string &bytes) { write_all(master_, bytes); }
 
+bool PtyDevice::drained(int timeout_ms) {
+    for (int waited = 0; waited <= timeout_ms; waited += 5) {
+        int unread = 0;
+        if (ioctl(slave_, FIONREAD, &unread) != 0 || unread == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ADD_FAILURE() << "the bridge did not take up the bytes sent to it";
+    return false;
+}
+
 void PtyDevice::answer(const std::string &command, const std::string &reply) {
     expect(command);
     send_line(reply);
@@ -177,13 +192,23 @@ std::string bridge_binary() {
 }
 
 Bridge::Bridge(const std::string &port_path, const std::string &workdir,
-               const std::vector<std::string> &extra_env) {
+               const std::vector<std::string> &extra_env, const std::vector<std::string> &args) {
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC)) {
         ADD_FAILURE() << "pipe failed";
         return;
     }
     std::string binary = bridge_binary();
+    // The argument vector is made before the fork: the child only execs.
+    // A launcher such as wine is given by PAWNBRIDGE_LAUNCHER.
+    const char *launcher = getenv("PAWNBRIDGE_LAUNCHER");
+    std::vector<char *> argv;
+    if (launcher && *launcher)
+        argv.push_back(const_cast<char *>(launcher));
+    argv.push_back(binary.data());
+    for (const auto &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         dup2(in_pipe[0], 0);
@@ -203,12 +228,10 @@ Bridge::Bridge(const std::string &port_path, const std::string &workdir,
         }
         for (const auto &entry : extra_env)
             putenv(const_cast<char *>(entry.c_str()));
-        // A launcher such as wine is given by PAWNBRIDGE_LAUNCHER.
-        const char *launcher = getenv("PAWNBRIDGE_LAUNCHER");
         if (launcher && *launcher)
-            execlp(launcher, launcher, binary.c_str(), static_cast<char *>(nullptr));
+            execvp(launcher, argv.data());
         else
-            execl(binary.c_str(), binary.c_str(), static_cast<char *>(nullptr));
+            execv(binary.c_str(), argv.data());
         _exit(127);
     }
     close(in_pipe[0]);
@@ -318,4 +341,71 @@ long cpu_ms(pid_t pid) {
             stime = std::stol(field);
     }
     return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+long bytes_read(pid_t pid) {
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string name;
+    long value = 0;
+    while (io >> name >> value)
+        if (name == "rchar:")
+            return value;
+    return -1;
+}
+
+bool stamp_at(const std::string &text, std::size_t at) {
+    static const char shape[] = "Aaa Aaa 00 00:00:00 0000";
+    if (at + sizeof shape - 1 > text.size())
+        return false;
+    for (std::size_t i = 0; i < sizeof shape - 1; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[at + i]);
+        bool fits = shape[i] == 'A'   ? std::isupper(c)
+                    : shape[i] == 'a' ? std::islower(c)
+                    : shape[i] == '0' ? std::isdigit(c)
+                                      : c == static_cast<unsigned char>(shape[i]);
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
+bool log_matches(const std::string &text, const std::string &pattern) {
+    std::string body = pattern;
+    bool at_start = !body.empty() && body.front() == '^';
+    if (at_start)
+        body.erase(0, 1);
+    bool at_end = !body.empty() && body.back() == '$';
+    if (at_end)
+        body.pop_back();
+    for (std::size_t from = 0; from <= text.size(); ++from) {
+        std::size_t at = from;
+        bool ok = true;
+        for (std::size_t p = 0; ok && p < body.size(); ++p) {
+            if (body.compare(p, STAMP.size(), STAMP) == 0) {
+                ok = stamp_at(text, at);
+                at += 24;
+                p += STAMP.size() - 1;
+            } else {
+                ok = at < text.size() && text[at] == body[p];
+                ++at;
+            }
+        }
+        if (ok && (!at_end || at == text.size()))
+            return true;
+        if (at_start)
+            break;
+    }
+    return false;
+}
+
+bool file_reaches(const TempDir &dir, const std::string &name, const std::string &text,
+                  const std::string &after, int ms) {
+    for (int waited = 0; waited <= ms; waited += 10) {
+        std::string all = dir.read(name);
+        std::size_t from = after.empty() ? 0 : all.rfind(after);
+        if (from != std::string::npos && all.find(text, from) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }

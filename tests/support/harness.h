@@ -40,6 +40,10 @@ public:
     bool quiet(int ms);
     void send(const std::string &bytes);
     void send_line(const std::string &text) { send(text + "\r\n"); }
+    // Waits until the bridge has read every byte sent to it so far (the
+    // line's input queue is empty); false after timeout_ms. A hang-up drops
+    // whatever is still unread, so a test that cuts the line waits for this.
+    bool drained(int timeout_ms = 5000);
     // Expects the command, then answers it with one line.
     void answer(const std::string &command, const std::string &reply = "OK");
     // The start-up sequence, each command answered.
@@ -62,9 +66,10 @@ private:
 // The bridge as a child process in a working directory.
 class Bridge {
 public:
-    // extra_env: "NAME=VALUE" entries added to the environment.
+    // extra_env: "NAME=VALUE" entries added to the environment; args: the
+    // command-line arguments (GUIs give none).
     Bridge(const std::string &port_path, const std::string &workdir,
-           const std::vector<std::string> &extra_env = {});
+           const std::vector<std::string> &extra_env = {}, const std::vector<std::string> &args = {});
     ~Bridge();
     void send(const std::string &line);  // the line and "\n"
     void send_raw(const std::string &bytes);
@@ -96,3 +101,22 @@ std::string bridge_binary();
 
 // CPU time (user + system) of a process in milliseconds, from /proc.
 long cpu_ms(pid_t pid);
+// Bytes a process has taken in through read calls so far, from /proc; -1
+// when that cannot be read.
+long bytes_read(pid_t pid);
+
+// Stands for a session-log time stamp in a log_matches pattern.
+inline const std::string STAMP = "\x01";
+// True when the 24 characters at the offset have a time stamp's shape,
+// as in "Sat Dec 05 14:03:09 1998".
+bool stamp_at(const std::string &text, std::size_t at);
+// Whether the pattern occurs in the text: its characters stand for
+// themselves, STAMP for a time stamp; a leading '^' ties it to the start of
+// the text, a trailing '$' to the end.
+bool log_matches(const std::string &text, const std::string &pattern);
+
+// Waits until the file in the directory holds the text after the last
+// occurrence of `after` (from its start when `after` is empty), for at most
+// ms milliseconds: the bridge's own record that it has got that far.
+bool file_reaches(const TempDir &dir, const std::string &name, const std::string &text,
+                  const std::string &after = "", int ms = 5000);

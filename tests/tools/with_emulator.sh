@@ -18,10 +18,18 @@ dir=$(mktemp -d /tmp/pawnbridge-tools-XXXXXX)
 "$emulator" --link "$dir/com1" "${emulator_args[@]}" >"$dir/emulator.out" 2>"$dir/emulator.err" &
 emulator_pid=$!
 trap 'kill -TERM $emulator_pid 2>/dev/null; rm -rf "$dir"' EXIT
-for _ in $(seq 100); do
+# The emulator links its port once the line is up; on a busy machine that
+# can take a while, so only the emulator's end cuts the wait short.
+for _ in $(seq 600); do
     [ -L "$dir/com1" ] && break
+    kill -0 $emulator_pid 2>/dev/null || break
     sleep 0.05
 done
+if [ ! -L "$dir/com1" ]; then
+    echo "the emulator did not start:" >&2
+    cat "$dir/emulator.err" >&2
+    exit 1
+fi
 
 (cd "$dir" && PAWNBRIDGE_COM1="$dir/com1" "$@")
 status=$?

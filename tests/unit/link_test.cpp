@@ -1,10 +1,14 @@
 // The serial link and the session log, called in-process against a pty.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <cstring>
-#include <regex>
 #include <string>
 
 #include "fixtures.h"
@@ -101,10 +105,50 @@ TEST_F(Link, AHungUpLineReadsAsAnErrorAtOnce) {
 TEST(Timestamp, IsTwentyFourEnglishCharactersWhateverTheLocale) {
     setenv("LC_ALL", "de_DE.UTF-8", 1);
     std::string stamp = timestamp();
-    EXPECT_TRUE(std::regex_match(
-        stamp, std::regex("(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-                          "\\d{2} \\d{2}:\\d{2}:\\d{2} \\d{4}")))
+    ASSERT_EQ(stamp.size(), 24u) << stamp;
+    EXPECT_TRUE(stamp_at(stamp, 0)) << stamp;
+    EXPECT_NE(std::string("Sun Mon Tue Wed Thu Fri Sat ").find(stamp.substr(0, 4)), std::string::npos) << stamp;
+    EXPECT_NE(std::string("Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec ").find(stamp.substr(4, 4)),
+              std::string::npos)
         << stamp;
+}
+
+// A port that cannot be had ends the run with the system error code and one
+// line on standard error that says what to do about it.
+TEST(PortRefused, HeldByAnotherProgramSaysSo) {
+    PtyDevice device;
+    int holder = open(device.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    setenv("PAWNBRIDGE_COM1", device.path().c_str(), 1);
+    std::string expected = "^pawnbridge: " + device.path() + " is in use by another program\n$";
+    EXPECT_EXIT(open_link(), ::testing::ExitedWithCode(EWOULDBLOCK), expected.c_str());
+    close(holder);
+}
+
+TEST(PortRefused, PermissionDeniedNamesTheDialoutGroup) {
+    TempDir dir;
+    std::string port = dir.file("ttyS0");
+    dir.write("ttyS0", "");
+    ASSERT_EQ(chmod(port.c_str(), 0), 0);
+    setenv("PAWNBRIDGE_COM1", port.c_str(), 1);
+    std::string expected = "^pawnbridge: cannot open " + port + ": Permission denied .*dialout group.*\n$";
+    EXPECT_EXIT(
+        {
+            // Root may open anything; the bridge is then run as nobody.
+            if (geteuid() == 0 && setuid(65534) != 0)
+                _exit(100);
+            open_link();
+        },
+        ::testing::ExitedWithCode(EACCES), expected.c_str());
+}
+
+TEST(PortRefused, OtherErrorsNameTheSystemsReason) {
+    TempDir dir;
+    std::string port = dir.file("no-such-port");
+    setenv("PAWNBRIDGE_COM1", port.c_str(), 1);
+    std::string expected = "^pawnbridge: cannot open " + port + ": No such file or directory\n$";
+    EXPECT_EXIT(open_link(), ::testing::ExitedWithCode(ENOENT), expected.c_str());
 }
 
 }  // namespace

@@ -339,6 +339,16 @@ void plat_sleep_ms(int ms) {
 
 const char *plat_error_text(int code) { return strerror(code); }
 
+PortRefusal plat_port_refusal(int code) {
+    // flock refuses with EWOULDBLOCK; a port in exclusive mode refuses the
+    // open itself with EBUSY.
+    if (code == EWOULDBLOCK || code == EAGAIN || code == EBUSY)
+        return PORT_IN_USE;
+    if (code == EACCES || code == EPERM)
+        return PORT_NOT_PERMITTED;
+    return PORT_REFUSED_OTHER;
+}
+
 long long plat_time_seconds() { return static_cast<long long>(time(nullptr)); }
 
 void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,

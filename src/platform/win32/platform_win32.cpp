@@ -478,6 +478,14 @@ void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute,
     *year = now.wYear;
 }
 
+PortRefusal plat_port_refusal(int code) {
+    // Windows opens a port for one program at a time and refuses any other
+    // with "access denied"; a second bridge is refused by our own claim.
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)
+        return PORT_IN_USE;
+    return PORT_REFUSED_OTHER;
+}
+
 const char *plat_error_text(int code) {
     static char text[256];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
