@@ -8,7 +8,8 @@
 #
 #   tests/gui/xboard_game.sh BUILD_DIR
 #
-# Needs xboard, fairymax, xvfb and xauth (Debian's packages).
+# Needs xboard, fairymax, xvfb and xauth (Debian's packages);
+# scripts/test-xboard installs them and runs this.
 set -u
 build=$(cd "${1:?build directory}" && pwd)
 work=$(mktemp -d /tmp/pawnbridge-xboard-XXXXXX)
@@ -30,8 +31,10 @@ done
 # A one-minute game, adjudicated a draw after 40 moves if nothing decides it
 # sooner, so that the run stays short on a busy machine.
 started=$(date +%s)
-PAWNBRIDGE_COM1=$work/com1 timeout 150 xvfb-run -a -s "-screen 0 1024x768x24" \
-    /usr/games/xboard -fcp "$build/pawnbridge" -fd "$work" -scp /usr/games/fairymax -sd /tmp \
+# HOME is the run's own: xboard keeps its settings there on exit, and
+# none from an earlier run may change its defaults.
+HOME=$work PAWNBRIDGE_COM1=$work/com1 timeout 150 xvfb-run -a -s "-screen 0 1024x768x24" \
+    /usr/games/xboard -fcp "$build/pawnbridge" -fd "$work" -scp /usr/games/fairymax \
     -mg 1 -tc 1 -inc 0 -adjudicateDrawMoves 40 -xexit -size Small \
     -debug -nameOfDebugFile "$work/debug.txt" -sgf "$work/game.pgn" \
     >"$work/xboard.out" 2>"$work/xboard.err" || fail "xboard ended with status $?"
