@@ -8,19 +8,7 @@
 
 namespace {
 
-struct Session : StartedBridge {
-    // The interface's move, taken by the device.
-    void move(const std::string &coordinates, const std::string &command) {
-        bridge.send(coordinates);
-        device.answer(command, "OK");
-    }
-    // A command whose empty answer line shows that everything before it has
-    // been handled and printed.
-    void sync() {
-        bridge.send("bogus");
-        bridge.expect("");
-    }
-};
+using Session = StartedBridge;
 
 std::string analysis(const std::string &status, int depth, const std::string &score,
                      const std::string &pv) {

@@ -19,15 +19,6 @@ const char FEATURES[] =
     "pause=0 playother=0 colors=1 time=1 reuse=1";
 
 struct Session : StartedBridge {
-    void move(const std::string &coordinates, const std::string &command) {
-        bridge.send(coordinates);
-        device.answer(command, "OK");
-    }
-    // Everything before it has been handled and printed.
-    void sync() {
-        bridge.send("bogus");
-        bridge.expect("");
-    }
     bool log_has(const std::string &text) const { return log().find(text) != std::string::npos; }
 };
 

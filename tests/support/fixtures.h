@@ -51,4 +51,15 @@ struct StartedBridge {
         bridge.send("quit");
         return bridge.wait_exit();
     }
+    // The interface's move, taken by the device.
+    void move(const std::string &coordinates, const std::string &command) {
+        bridge.send(coordinates);
+        device.answer(command, "OK");
+    }
+    // A command whose empty answer line shows that everything before it has
+    // been handled and printed.
+    void sync() {
+        bridge.send("bogus");
+        bridge.expect("");
+    }
 };
