@@ -13,7 +13,7 @@ namespace {
 constexpr int KIND_TOURNAMENT = 0;  // "L TR": moves per time control
 constexpr int KIND_AVERAGE = 1;     // "L AT": average time per move
 constexpr int KIND_SUDDEN = 2;      // "L SD": sudden death on the whole game
-constexpr int KIND_FAST = 3;        // "L FD": fastest play
+constexpr int KIND_FAST = 3;        // "L FD": fixed depth; depth 3 is the fastest play used
 
 struct Band {
     int from, to, number;
@@ -43,36 +43,51 @@ int average_number(long long estimate) {
     return number;
 }
 
-}  // namespace
-
-void choose_level(int moves, int seconds, int increment_seconds, int hurry) {
-    int kind = KIND_TOURNAMENT;
-    int number = 1;
-    if (moves <= 0) {
-        // The time one move may take: an even share of the clock spread over
-        // some 24 moves plus the increment, but never more than a quarter of
-        // the clock. In 64 bits, so absurd clocks cannot overflow.
-        long long estimate = std::min(increment_seconds + static_cast<long long>(seconds) / 24,
-                                      static_cast<long long>(seconds) / 4);
-        kind = KIND_AVERAGE;
-        if (increment_seconds == 0) {
-            int band = sudden_band(seconds);
-            if (band != 0) {
-                kind = KIND_SUDDEN;
-                number = band;
-            }
-        }
-        if (estimate < 1) {
-            kind = KIND_FAST;
-            number = 3;
-        } else if (kind != KIND_SUDDEN) {
-            number = hurry ? 1 : average_number(estimate);
-        }
-    }
-
+// Sends the level unless it is the one the device already has.
+void send_level(int kind, int number) {
     if (kind == level_kind && number == level_number)
         return;
     set_device_level(kind, number);
     level_kind = kind;
     level_number = number;
 }
+
+// The level for a number of seconds a move: the fastest play below one
+// second, else the average-time level that fits.
+void send_per_move_level(long long estimate, int hurry) {
+    if (estimate < 1)
+        send_level(KIND_FAST, 3);
+    else
+        send_level(KIND_AVERAGE, hurry ? 1 : average_number(estimate));
+}
+
+}  // namespace
+
+void choose_level(int moves, int seconds, int increment_seconds, int hurry) {
+    if (moves > 0) {
+        // The time a move may take until the control ends. The tournament
+        // level plays 40 moves in 5 minutes, 7.5 seconds a move: it serves
+        // wherever that much is left, and a faster level takes over where
+        // less is. Exact for any clock a GUI can give, and no overflow.
+        double per_move = static_cast<double>(seconds) / moves + increment_seconds;
+        if (per_move >= 7.5)
+            send_level(KIND_TOURNAMENT, 1);
+        else
+            send_per_move_level(seconds / moves + static_cast<long long>(increment_seconds), hurry);
+        return;
+    }
+    // The time one move may take: an even share of the clock spread over
+    // some 24 moves plus the increment, but never more than a quarter of
+    // the clock. In 64 bits, so absurd clocks cannot overflow.
+    long long estimate = std::min(increment_seconds + static_cast<long long>(seconds) / 24,
+                                  static_cast<long long>(seconds) / 4);
+    int band = increment_seconds == 0 ? sudden_band(seconds) : 0;
+    if (band != 0 && estimate >= 1)
+        send_level(KIND_SUDDEN, band);
+    else
+        send_per_move_level(estimate, hurry);
+}
+
+void choose_move_time_level(int seconds) { send_per_move_level(seconds, 0); }
+
+void choose_depth_level(int depth) { send_level(KIND_FAST, std::clamp(depth, 1, 8)); }

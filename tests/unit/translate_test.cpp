@@ -346,7 +346,13 @@ TEST_F(Levels, ChoicesFromTheTimeControlAndTheClock) {
         {0, 3552, 1, 0, "L AT7"},  {0, 3576, 1, 0, "L AT8"},
         // Hurry only changes the average-time number.
         {0, 300, 0, 1, "L SD2"},   {0, 10, 0, 1, "L FD3"},   {0, 5400, 30, 1, "L AT1"},
-        {40, 0, 0, 1, "L TR1"},    {1, -50, -3, 0, "L TR1"},
+        {40, 200, 0, 1, "L AT1"},  {40, 300, 0, 1, "L TR1"},
+        // Moves still to play: the tournament level from 7.5 s a move up,
+        // below it the time a move picks the level.
+        {40, 299, 0, 0, "L AT2"},  {40, 60, 0, 0, "L AT1"},  {40, 39, 0, 0, "L FD3"},
+        {10, 65, 1, 0, "L TR1"},   {10, 64, 1, 0, "L AT2"},  {1, 8, 0, 0, "L TR1"},
+        {40, 0, 0, 1, "L FD3"},    {1, -50, -3, 0, "L FD3"}, {1, 0, 8, 0, "L TR1"},
+        {INT_MAX, INT_MAX, INT_MAX, 0, "L TR1"}, {INT_MAX, INT_MIN, INT_MIN, 0, "L FD3"},
         // Low clocks.
         {0, 3, 5, 0, "L FD3"},     {0, 23, 0, 0, "L FD3"},   {0, -5, 0, 0, "L FD3"},
         {0, 4, 0, 0, "L FD3"},     {0, 4, 5, 0, "L AT1"},    {0, 24, 0, 0, "L AT1"},
@@ -372,7 +378,7 @@ TEST_F(Levels, ALevelIsSentOnlyWhenItChanges) {
     EXPECT_EQ(level_kind, 2);
     EXPECT_EQ(level_number, 2);
     EXPECT_EQ(choose(40, 300, 0, 0, true), "L TR1");
-    EXPECT_EQ(choose(40, 0, 0, 0, false), "");
+    EXPECT_EQ(choose(40, 400, 0, 0, false), "");
 }
 
 // ------------------------------------------------------------- end of game
