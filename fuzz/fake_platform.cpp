@@ -172,7 +172,7 @@ void plat_port_write(const char *data, std::size_t length) {
     written_text.append(data, length);
 }
 
-int plat_stdin_read_line(char *dst, std::size_t size) {
+int plat_stdin_peek_line(char *dst, std::size_t size) {
     fake::require(size > 0, "an interface line was read into no room at all");
     if (interface_lines.empty())
         return 0;
@@ -180,6 +180,12 @@ int plat_stdin_read_line(char *dst, std::size_t size) {
     std::size_t copied = line.size() < size - 1 ? line.size() : size - 1;
     std::memcpy(dst, line.data(), copied);
     dst[copied] = '\0';
+    return 1;
+}
+
+int plat_stdin_read_line(char *dst, std::size_t size) {
+    if (!plat_stdin_peek_line(dst, size))
+        return 0;
     if (!log_refused)
         owed.append(dst);  // the text as far as its first NUL is what can be logged
     interface_lines.pop_front();

@@ -10,9 +10,10 @@ void plat_init();
 
 // Nonzero once the user or the system asked the run to end (SIGTERM, SIGHUP,
 // console close). From then on stdin gives only the lines already sent and
-// then reports its end, port reads take what the device has already sent
-// (half a second in all, then they end empty at once), and a port write
-// that cannot go out ends, so the program winds down as it does on "quit".
+// port reads take what the device has already sent, both for half a second
+// in all, after which stdin reports its end and reads end empty at once; a
+// port write or an output line that cannot go out is dropped, so the
+// program winds down as it does on "quit".
 int plat_stop_requested();
 
 // The name of "COM1" on this machine: PAWNBRIDGE_COM1 when set, else the
@@ -35,6 +36,9 @@ void plat_port_write(const char *data, std::size_t length);
 // fit size bytes (the rest of a long line is dropped). Returns 1 for a line,
 // 0 at the end of input.
 int plat_stdin_read_line(char *dst, std::size_t size);
+// The same line as plat_stdin_read_line would give, left on the input for
+// the next read.
+int plat_stdin_peek_line(char *dst, std::size_t size);
 
 // Waits until a complete standard-input line (or its end) is ready, or the
 // port has data, for at most timeout_ms. Returns 1 for standard input (it

@@ -44,19 +44,44 @@ bool stdin_discarding = false;
 // block when the signal came still wakes up.
 int stop_pipe[2] = {-1, -1};
 
+// Standard output's file status flags before a stop made it non-blocking,
+// to be put back at exit when it is a terminal.
+volatile sig_atomic_t stdout_flags_before_stop = -1;
+
 void on_stop_signal(int) {
+    int saved = errno;
+    if (!stop_signal) {
+        // From now on nothing may wait for a GUI that no longer reads: a
+        // write to a full standard output fails instead of blocking.
+        int flags = fcntl(1, F_GETFL);
+        if (flags >= 0 && !(flags & O_NONBLOCK) && fcntl(1, F_SETFL, flags | O_NONBLOCK) == 0)
+            stdout_flags_before_stop = flags;
+    }
     stop_signal = 1;
     if (stop_pipe[1] >= 0) {
-        int saved = errno;
         [[maybe_unused]] ssize_t ignored = write(stop_pipe[1], "", 1);
-        errno = saved;
     }
+    errno = saved;
+}
+
+// A terminal left non-blocking would trouble the shell that runs in it next.
+void restore_stdout_flags() {
+    if (stdout_flags_before_stop >= 0 && isatty(1))
+        fcntl(1, F_SETFL, static_cast<int>(stdout_flags_before_stop));
 }
 
 long long monotonic_ms() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// When the grace after a stop signal ends: what the device and the GUI had
+// already sent is still taken until then, and nothing after.
+long long stop_grace_end() {
+    if (stop_reads_end < 0)
+        stop_reads_end = monotonic_ms() + STOP_GRACE_MS;
+    return stop_reads_end;
 }
 
 // Index of the first LF in the buffer, or -1.
@@ -153,6 +178,7 @@ void plat_init() {
     stop.sa_flags = 0;  // no SA_RESTART: a blocked wait must return and look
     sigaction(SIGTERM, &stop, nullptr);
     sigaction(SIGHUP, &stop, nullptr);
+    std::atexit(restore_stdout_flags);
 }
 
 int plat_stop_requested() { return stop_signal != 0; }
@@ -218,12 +244,8 @@ int plat_port_read_byte(char *byte) {
     // After a stop the device's answers already on their way are still
     // taken, for a short while in all; then reads end empty at once.
     bool stopping = stop_signal != 0;
-    if (stopping) {
-        if (stop_reads_end < 0)
-            stop_reads_end = now + STOP_GRACE_MS;
-        if (deadline > stop_reads_end)
-            deadline = stop_reads_end;
-    }
+    if (stopping && deadline > stop_grace_end())
+        deadline = stop_grace_end();
     for (;;) {
         long long left = deadline - monotonic_ms();
         if (left < 0)
@@ -252,7 +274,11 @@ int plat_port_read_byte(char *byte) {
 
 void plat_port_write(const char *data, std::size_t length) { port_write_all(data, length); }
 
-int plat_stdin_read_line(char *dst, std::size_t size) {
+namespace {
+
+// The next line of standard input into dst, without its line end, cut to
+// fit; consume takes it off the input. Returns 0 at the end of input.
+int next_stdin_line(char *dst, std::size_t size, bool consume) {
     for (;;) {
         long end = find_line_end();
         if (end >= 0) {
@@ -263,8 +289,10 @@ int plat_stdin_read_line(char *dst, std::size_t size) {
             std::size_t copied = text < size - 1 ? text : size - 1;
             std::memcpy(dst, stdin_buffer, copied);
             dst[copied] = '\0';
-            std::memmove(stdin_buffer, stdin_buffer + length + 1, stdin_used - length - 1);
-            stdin_used -= length + 1;
+            if (consume) {
+                std::memmove(stdin_buffer, stdin_buffer + length + 1, stdin_used - length - 1);
+                stdin_used -= length + 1;
+            }
             return 1;
         }
         if (stdin_ended) {
@@ -274,14 +302,23 @@ int plat_stdin_read_line(char *dst, std::size_t size) {
             stdin_buffer[stdin_used < STDIN_BUFFER_SIZE ? stdin_used++ : STDIN_BUFFER_SIZE - 1] = '\n';
             continue;
         }
-        // After a stop signal only the lines the interface has already sent
-        // are taken (a GUI sends "quit" and its SIGTERM together); nothing is
-        // waited for.
+        // After a stop signal only what the interface has already sent is
+        // taken (a GUI sends "quit" and its SIGTERM together): the lines
+        // read ahead, and for the grace what the pipe holds; a GUI that goes
+        // on writing must not keep the bridge.
         bool stopping = stop_signal != 0;
+        if (stopping && monotonic_ms() >= stop_grace_end())
+            return 0;
         if (!stdin_fill(!stopping) && stopping)
             return 0;
     }
 }
+
+}  // namespace
+
+int plat_stdin_read_line(char *dst, std::size_t size) { return next_stdin_line(dst, size, true); }
+
+int plat_stdin_peek_line(char *dst, std::size_t size) { return next_stdin_line(dst, size, false); }
 
 int plat_wait_input_or_port(int timeout_ms) {
     long long deadline = monotonic_ms() + timeout_ms;

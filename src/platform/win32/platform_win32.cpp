@@ -192,6 +192,14 @@ int port_timeout_ms = 0;  // the read time-out last set
 constexpr ULONGLONG STOP_GRACE_MS = 500;
 ULONGLONG stop_reads_end = 0;
 
+// When the grace after a stop ends: what the device and the GUI had already
+// sent is still taken until then, and nothing after.
+ULONGLONG stop_grace_end() {
+    if (stop_reads_end == 0)
+        stop_reads_end = GetTickCount64() + STOP_GRACE_MS;
+    return stop_reads_end;
+}
+
 // Windows' serial driver refuses a second opener by itself, but a port that
 // wine maps to a Unix device does not: there two bridges would share the
 // line and take each other's bytes. A named mutex per port name keeps a
@@ -353,12 +361,8 @@ int plat_port_read_byte(char *byte) {
         // After a stop the device's answers already on their way are still
         // taken, for a short while in all; then reads end empty at once, as
         // a time-out would.
-        if (stop_flag) {
-            if (stop_reads_end == 0)
-                stop_reads_end = GetTickCount64() + STOP_GRACE_MS;
-            if (deadline > stop_reads_end)
-                deadline = stop_reads_end;
-        }
+        if (stop_flag && deadline > stop_grace_end())
+            deadline = stop_grace_end();
         if (port == INVALID_HANDLE_VALUE)
             return -ERROR_INVALID_HANDLE;
         // A line that is gone (a USB adapter pulled out; under wine, a
@@ -387,10 +391,28 @@ void plat_port_write(const char *data, std::size_t length) {
         write_all(port, data, length);
 }
 
-int plat_stdin_read_line(char *dst, std::size_t size) {
+namespace {
+
+// Lines still to be taken once the grace after a stop is over (-1 until
+// then).
+int lines_after_grace = -1;
+
+// The next queued line into dst, cut to fit; consume takes it off the
+// queue. Returns 0 at the end of input.
+int next_stdin_line(char *dst, std::size_t size, bool consume) {
     start_reader();
     for (;;) {
         EnterCriticalSection(&queue_lock);
+        // After a stop only what the GUI has already sent is taken (it
+        // sends "quit" and closes the console together): what the reader
+        // queues during the grace, and then the lines queued when it ended;
+        // a GUI that goes on writing must not keep the bridge.
+        if (stop_flag && lines_after_grace < 0 && GetTickCount64() >= stop_grace_end())
+            lines_after_grace = queue_count;
+        if (lines_after_grace == 0) {
+            LeaveCriticalSection(&queue_lock);
+            return 0;
+        }
         if (queue_count > 0) {
             const QueuedLine &line = queue[queue_first];
             if (size > 0) {
@@ -398,23 +420,31 @@ int plat_stdin_read_line(char *dst, std::size_t size) {
                 std::memcpy(dst, line.text, keep);
                 dst[keep] = '\0';
             }
-            queue_first = (queue_first + 1) % QUEUE_SLOTS;
-            --queue_count;
-            if (queue_count == 0 && !input_ended)
-                ResetEvent(input_ready);
-            WakeConditionVariable(&queue_space);
+            if (consume) {
+                if (lines_after_grace > 0)
+                    --lines_after_grace;
+                queue_first = (queue_first + 1) % QUEUE_SLOTS;
+                --queue_count;
+                if (queue_count == 0 && !input_ended)
+                    ResetEvent(input_ready);
+                WakeConditionVariable(&queue_space);
+            }
             LeaveCriticalSection(&queue_lock);
             return 1;
         }
         bool ended = input_ended;
         LeaveCriticalSection(&queue_lock);
-        // After a stop only the lines already queued are taken: a GUI sends
-        // "quit" and closes the console together.
         if (ended || stop_flag)
             return 0;
         WaitForSingleObject(input_ready, INFINITE);
     }
 }
+
+}  // namespace
+
+int plat_stdin_read_line(char *dst, std::size_t size) { return next_stdin_line(dst, size, true); }
+
+int plat_stdin_peek_line(char *dst, std::size_t size) { return next_stdin_line(dst, size, false); }
 
 int plat_wait_input_or_port(int timeout_ms) {
     start_reader();
