@@ -26,7 +26,9 @@ extern int failed_count;
 extern int quit_requested;
 extern int fresh_game;
 extern int force_mode;
-extern int side_flag;
+extern int side_flag;     // the side to move in the game: 0 White, 1 Black
+extern int device_side;   // the side the device plays: 0 White, 1 Black
+extern int game_plies;    // half-moves played since the game's start position
 extern int move_number;
 extern int moves_per_control;
 extern int own_time;
@@ -35,6 +37,8 @@ extern int opp_time;
 extern int own_rating;
 extern int opp_rating;
 extern char command_line[LINE_BUFFER_SIZE];
+// The protocol version the GUI announced with "protover" (1 until then).
+extern int protocol_version;
 
 // Sets the game state to its start values (also used between test runs).
 void reset_game_state();
@@ -44,6 +48,10 @@ void dispatch_command();
 int run_bridge();
 // Puts the device into force mode unless it is there already.
 void enter_force_mode();
+// A move has entered the game (either side's): the side to move changes.
+void note_move_played();
+// The side that made the last move, as report_result wants it.
+int last_mover();
 
 // Protocol-2 commands: "protover N" answered with the features, "ping N"
 // with "pong N", "setboard FEN" set up on the device. A "ping" that comes
@@ -85,7 +93,11 @@ inline void read_device(char (&buffer)[N]) {
 }
 
 // ------------------------------------------------------- device commands
-void init_device();
+// Returns nonzero when the device answered at least one start-up command.
+int init_device();
+// Tells the user that the device answers nothing: where it is looked for
+// and what to check.
+void report_silent_device();
 void new_device_game();
 void set_device_level(int kind, int number);
 void set_post_mode(int detail);
@@ -98,8 +110,15 @@ int send_move(const char *move);
 // line must be writable and hold at least 6 bytes.
 int parse_device_move(int *number_out, char *line, int *book_out);
 int relay_analysis(const char *line);
+// moves: the moves still to play before the time control ends, 0 or less
+// for a control without a number of moves.
 void choose_level(int moves, int seconds, int increment_seconds, int hurry);
-void report_result(int side, int own_seconds, int opp_seconds);
+// A fixed time a move ("st") and a fixed depth ("sd").
+void choose_move_time_level(int seconds);
+void choose_depth_level(int depth);
+// mover: the side that made the last move (0 White, 1 Black), the one that
+// mates when the report is a mate.
+void report_result(int mover, int own_seconds, int opp_seconds);
 
 // ------------------------------------------------------------ test runner
 void run_test_suite(const char *argument);

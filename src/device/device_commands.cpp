@@ -20,14 +20,20 @@ constexpr int NEW_GAME_SILENT_ROUNDS = 3;
 // many lines.
 constexpr int NEW_GAME_MAX_LINES = 64;
 
+// Counts the answers of the start-up sequence.
+int startup_answers = 0;
+
 void send_and_read(const char *command) {
     send_device(command);
     read_device(reply_line);
+    if (reply_line[0] != '\0')
+        ++startup_answers;
 }
 
 }  // namespace
 
-void init_device() {
+int init_device() {
+    startup_answers = 0;
     send_device(" ");
     plat_sleep_ms(55);
     set_force_mode(0);
@@ -39,6 +45,22 @@ void init_device() {
     send_and_read("A OFF");
     plat_sleep_ms(55);
     send_and_read("X ON");
+    return startup_answers;
+}
+
+void report_silent_device() {
+    char text[LINE_BUFFER_SIZE + 96];
+    std::snprintf(text, sizeof text,
+                  "Pawnbridge: no answer from the chess computer on %s: is it switched on and "
+                  "connected?",
+                  plat_port_name());
+    // GUIs show a tellusererror line to the user; a person running the
+    // bridge by hand reads standard error.
+    char line[sizeof text + 16];
+    std::snprintf(line, sizeof line, "tellusererror %s", text);
+    send_interface(line);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", text);
 }
 
 void new_device_game() {

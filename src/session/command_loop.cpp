@@ -1,6 +1,7 @@
 // The command loop: start-up, one interface line at a time, shutdown. It owns
 // the game state and hands the device's turn over when the device is to move.
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,8 @@ int quit_requested;
 int fresh_game;
 int force_mode;
 int side_flag;
+int device_side;
+int game_plies;
 int move_number;
 int moves_per_control;
 int own_time;
@@ -19,17 +22,21 @@ int opp_time;
 int own_rating;
 int opp_rating;
 char command_line[LINE_BUFFER_SIZE];
+int protocol_version = 1;
 
 namespace {
+
+// Set by "st" and "sd": the GUI has fixed the level itself, and the clock
+// reports ("time") leave it alone until the next "level", "st" or "sd".
+int level_fixed = 0;
 
 long long clamp(long long value, long long low, long long high) {
     return value < low ? low : value > high ? high : value;
 }
 
 // Interface numbers are clamped so that the arithmetic done on them (x 10
-// for a time-out, x 60 for minutes) always fits an int.
+// for a time-out, a base's minutes and seconds added) always fits an int.
 constexpr long long CENTISECONDS_LIMIT = INT_MAX / 10;
-constexpr long long MINUTES_LIMIT = INT_MAX / 60;
 constexpr long long PLAIN_LIMIT = INT_MAX / 2;
 
 int is_square(const char *at) {
@@ -42,7 +49,10 @@ void handle_move() {
     fresh_game = 0;
     if (!send_move(command_line)) {
         if (end_code != 0) {
-            report_result(side_flag, own_time, opp_time);
+            // The device took the move and announced the end of the game
+            // in its place.
+            note_move_played();
+            report_result(last_mover(), own_time, opp_time);
             return;
         }
         char answer[LINE_BUFFER_SIZE + 16];
@@ -50,13 +60,25 @@ void handle_move() {
         send_interface(answer);
         return;
     }
+    note_move_played();
     if (force_mode) {
-        side_flag = !side_flag;
         if (side_flag)
             ++move_number;
         return;
     }
     device_turn();
+}
+
+// The moves the device still has to play before its time control ends, 0
+// for a control without a number of moves. It has made half the plies of
+// the game, the first of them when it plays White; a "time" line comes just
+// before its turn or just before the opponent's move, and either way this
+// counts the moves it has made.
+int moves_to_go() {
+    if (moves_per_control <= 0)
+        return 0;
+    int made = device_side == 0 ? (game_plies + 1) / 2 : game_plies / 2;
+    return moves_per_control - made % moves_per_control;
 }
 
 void leave_force_mode() {
@@ -78,10 +100,12 @@ void handle_time() {
     long long timeout = hundredths * 10;
     set_read_timeout(timeout < 1000 ? 1000 : static_cast<int>(timeout));
     own_time = static_cast<int>(hundredths / 100);
+    if (level_fixed)
+        return;
     if (level_kind == 2 && own_time >= 15 && !force_mode)
         return;
     int hurry = last_score > 5.0f && static_cast<long long>(opp_rating) < own_rating - 200LL;
-    choose_level(moves_per_control, own_time, increment, hurry);
+    choose_level(moves_to_go(), own_time, increment, hurry);
 }
 
 void handle_opponent_time() {
@@ -112,6 +136,8 @@ void handle_new() {
     log_game_event("Game start");
     fresh_game = 1;
     side_flag = 0;
+    device_side = 1;  // a new game leaves the device Black until "go"
+    game_plies = 0;
     in_book = 1;
     if (force_mode) {
         set_force_mode(0);
@@ -122,13 +148,78 @@ void handle_new() {
     new_device_game();
 }
 
+// A number from the GUI as whole units, truncated toward zero and held
+// within the limit (not a number counts as 0).
+long long whole(double value, long long limit) {
+    if (std::isnan(value))
+        return 0;
+    if (value >= static_cast<double>(limit))
+        return limit;
+    if (value <= -static_cast<double>(limit))
+        return -limit;
+    return static_cast<long long>(value);
+}
+
+// "level MPS BASE INC": BASE in minutes or minutes:seconds, INC in seconds,
+// both possibly fractional; whole seconds are kept. Fields the line does
+// not reach keep the defaults: no number of moves, 2 minutes, 12 seconds.
 void handle_level() {
-    long long moves = 0, base = 2, inc = 12;
-    std::sscanf(command_line, "level %lld %lld %lld", &moves, &base, &inc);
+    long long moves = 0;
+    double minutes = 2, inc = 12;
+    long long seconds = 0;
+    int used = 0;
+    if (std::sscanf(command_line, "level %lld %lf%n", &moves, &minutes, &used) == 2) {
+        const char *rest = command_line + used;
+        int more = 0;
+        if (std::sscanf(rest, ":%lld%n", &seconds, &more) == 1)
+            rest += more;
+        std::sscanf(rest, "%lf", &inc);
+    }
     moves_per_control = static_cast<int>(clamp(moves, -PLAIN_LIMIT, PLAIN_LIMIT));
-    increment = static_cast<int>(clamp(inc, -PLAIN_LIMIT, PLAIN_LIMIT));
-    own_time = static_cast<int>(clamp(base, -MINUTES_LIMIT, MINUTES_LIMIT) * 60);
-    choose_level(moves_per_control, own_time, increment, 0);
+    increment = static_cast<int>(whole(inc, PLAIN_LIMIT));
+    long long base = whole(minutes * 60, PLAIN_LIMIT) + clamp(seconds, -PLAIN_LIMIT, PLAIN_LIMIT);
+    own_time = static_cast<int>(clamp(base, -PLAIN_LIMIT, PLAIN_LIMIT));
+    level_fixed = 0;
+    choose_level(moves_to_go(), own_time, increment, 0);
+}
+
+// "st N": N seconds a move, whatever the clock says.
+void handle_move_time() {
+    double seconds = 0;
+    if (std::sscanf(command_line, "st %lf", &seconds) != 1)
+        return;
+    level_fixed = 1;
+    choose_move_time_level(static_cast<int>(whole(seconds, PLAIN_LIMIT)));
+}
+
+// "sd N": a search of N plies.
+void handle_depth() {
+    long long depth = 0;
+    if (std::sscanf(command_line, "sd %lld", &depth) != 1)
+        return;
+    level_fixed = 1;
+    choose_depth_level(static_cast<int>(clamp(depth, -PLAIN_LIMIT, PLAIN_LIMIT)));
+}
+
+// "white" and "black" put that side on move; the device plays the other
+// until "go" gives it the side on move.
+void set_side_on_move(int side) {
+    leave_force_mode();
+    side_flag = side;
+    device_side = !side;
+}
+
+void handle_undo() {
+    take_back();
+    side_flag = !side_flag;
+    if (game_plies > 0)
+        --game_plies;
+}
+
+void handle_remove() {
+    take_back();
+    take_back();
+    game_plies = game_plies > 2 ? game_plies - 2 : 0;
 }
 
 void handle_rating() {
@@ -161,24 +252,33 @@ const Command commands[] = {
     {"name", 4,
      [] { std::fputs("tellics say Hello from a Novag Sapphire II portable chess computer!\n", stdout); }},
     {"rating", 6, handle_rating},
-    {"white", 5, [] { leave_force_mode(); side_flag = 1; }},
-    {"black", 5, [] { leave_force_mode(); side_flag = 0; }},
+    {"white", 5, [] { set_side_on_move(0); }},
+    {"black", 5, [] { set_side_on_move(1); }},
     {"go", 2, handle_go},
     {"result", 6, [] { log_game_event("Game finish"); }},
     {"quit", 4, [] { quit_requested = 1; }},
     {"post", 4, [] { set_post_mode(3); }},
     {"nopost", 6, [] { set_post_mode(0); }},
-    {"undo", 4, [] { take_back(); }},
-    {"remove", 6, [] { take_back(); take_back(); }},
+    {"undo", 4, handle_undo},
+    {"remove", 6, handle_remove},
     {"draw", 4, [] {}},
     {"bogus", 5, [] { send_interface(""); }},
     {"test", 4, [] { run_test_suite(std::strlen(command_line) > 5 ? command_line + 5 : ""); }},
     {"protover", 8, handle_protover},
     {"ping", 4, handle_ping},
     {"setboard", 8, handle_setboard},
+    {"st", 2, handle_move_time},
+    {"sd", 2, handle_depth},
 };
 
 }  // namespace
+
+void note_move_played() {
+    side_flag = !side_flag;
+    ++game_plies;
+}
+
+int last_mover() { return !side_flag; }
 
 void enter_force_mode() {
     if (force_mode)
@@ -192,6 +292,8 @@ void reset_game_state() {
     fresh_game = 0;
     force_mode = 0;
     side_flag = 0;
+    device_side = 1;
+    game_plies = 0;
     move_number = 1;
     moves_per_control = 0;
     own_time = 120;
@@ -200,6 +302,8 @@ void reset_game_state() {
     own_rating = 1800;
     opp_rating = 1800;
     command_line[0] = '\0';
+    protocol_version = 1;
+    level_fixed = 0;
 }
 
 void dispatch_command() {
@@ -224,8 +328,12 @@ int run_bridge() {
     plat_init();
     reset_game_state();
     open_link();
-    init_device();
+    int answered = init_device();
     send_interface("Pawnbridge");
+    // A device that is switched off would otherwise show only as a game
+    // that never starts; the bridge still goes on, for one switched on late.
+    if (!answered)
+        report_silent_device();
     while (!quit_requested) {
         std::fflush(stdout);
         if (!plat_stdin_read_line(command_line, sizeof command_line))

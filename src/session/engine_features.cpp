@@ -47,6 +47,7 @@ void handle_protover() {
     int version = 0;
     if (std::sscanf(command_line, "protover %d", &version) != 1 || version < 2)
         return;
+    protocol_version = version;
     send_interface(FEATURES);
     send_interface("feature done=1");
 }

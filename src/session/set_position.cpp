@@ -38,5 +38,9 @@ void handle_setboard() {
     // game state follows it. Force mode stays as the GUI left it.
     side_flag = side == 'b' ? 1 : 0;
     move_number = fields >= 6 && full_move >= 1 ? full_move : 1;
+    // Held well inside an int: the count only feeds the moves still to play
+    // before a time control ends.
+    int moves_before = move_number - 1 < 1000000 ? move_number - 1 : 1000000;
+    game_plies = 2 * moves_before + side_flag;
     in_book = 0;
 }

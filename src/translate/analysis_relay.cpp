@@ -21,6 +21,10 @@ constexpr std::size_t THINKING_LINE_SIZE = 128;
 constexpr float MATE_SCORE = 99.99f;
 constexpr float MATE_STEP = 0.01f;
 
+// The protocol-2 form of a mate: this plus the moves to mate, negated for
+// a mate against the device.
+constexpr int MATE_IN_BASE = 100000;
+
 // A score has to move this far (either way, bound included) between two
 // settled lines before it is whispered.
 constexpr float WHISPER_STEP = 0.75f;
@@ -159,10 +163,23 @@ int relay_analysis(const char *line) {
 
     long long seconds = analysis_seconds(a);
     long long nodes = saturating_product(a.speed, seconds);
+    const char *pv = line + a.pv_offset;
 
     char thinking[THINKING_LINE_SIZE];
-    std::snprintf(thinking, sizeof thinking, "%2d%c %5d %3lld %6lld  %s", a.depth, marker,
-                  centipawns(score), seconds, nodes, line + a.pv_offset);
+    if (protocol_version >= 2) {
+        // The protocol's own form, which every client of protocol 2 reads:
+        // the ply a bare number, the time in centiseconds, mates as mates.
+        long long cp = centipawns(score);
+        if (a.word[0] == '\0' && a.mate_count > 0)
+            cp = MATE_IN_BASE + static_cast<long long>(a.mate_count);
+        else if (a.word[0] == '\0' && a.mated_count > 0)
+            cp = -(MATE_IN_BASE + static_cast<long long>(a.mated_count));
+        std::snprintf(thinking, sizeof thinking, "%d %lld %lld %lld%s%s", a.depth, cp,
+                      saturating_product(seconds, 100), nodes, *pv ? " " : "", pv);
+    } else {
+        std::snprintf(thinking, sizeof thinking, "%2d%c %5d %3lld %6lld  %s", a.depth, marker,
+                      centipawns(score), seconds, nodes, pv);
+    }
     send_interface(thinking);
     std::fflush(nullptr);
     return 1;

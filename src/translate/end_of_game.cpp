@@ -2,16 +2,16 @@
 // result lines or a resignation.
 #include "pawnbridge.h"
 
-void report_result(int side, int own_seconds, int opp_seconds) {
+void report_result(int mover, int own_seconds, int opp_seconds) {
     switch (end_code) {
     case 1: send_interface("1/2-1/2 {Draw by repetition}"); break;
     case 2: send_interface("1/2-1/2 {Draw by 50 move rule}"); break;
     case 3: send_interface("1/2-1/2 {Draw by insufficient material}"); break;
     case 4: send_interface("1/2-1/2 {Draw 4}"); break;
     case 5:
-        // The device only reports that a mate happened; the side flag says
-        // who delivered it.
-        send_interface(side == 0 ? "1-0 {White mates}" : "0-1 {Black mates}");
+        // The device only reports that a mate happened: the side that made
+        // the last move delivered it.
+        send_interface(mover == 0 ? "1-0 {White mates}" : "0-1 {Black mates}");
         break;
     case 6:
         // A resignation with more time on the device's clock than on the

@@ -52,7 +52,7 @@ TEST(Handshake, PingIsAnsweredAtOnceOrAfterTheDevicesMove) {
     s.bridge.send("ping 9");
     EXPECT_TRUE(s.bridge.quiet(300));
     s.device.send_line("M 1, e7-e5 .");
-    s.bridge.expect("1. ... e7e5");
+    s.bridge.expect("move e7e5");
     s.bridge.expect("pong 8");
     s.bridge.expect("pong 9");
     EXPECT_EQ(s.quit(), 0);
@@ -66,7 +66,7 @@ TEST(SetBoard, ThePositionGoesToTheDeviceAndGoPlaysTheSideToMove) {
     s.bridge.send("go");
     s.device.expect("J");
     s.device.send_line("M 1, d1-d8 .");
-    s.bridge.expect("1. ... d1d8");
+    s.bridge.expect("move d1d8");
     // Black to move: the side marker says so.
     s.bridge.send("setboard 8/8/8/4k3/8/8/4P3/4K3 b - - 3 41");
     s.device.answer("PCWPe2Ke1Bke5-", "Position set");
@@ -90,7 +90,7 @@ TEST(SetBoard, InForceModeMovesAreTakenWithoutThinkingUntilGo) {
     s.device.answer("U OFF", "Force mode off");
     s.device.expect("J");
     s.device.send_line("M 2, g1-f3 .");
-    s.bridge.expect("2. ... g1f3");
+    s.bridge.expect("move g1f3");
     EXPECT_EQ(s.quit(), 0);
 }
 
@@ -108,7 +108,7 @@ TEST(SetBoard, ARefusedPositionSendsNothingAndTellsTheUser) {
     // The game goes on from where it was.
     s.move("e2e4", "Me2e4");
     s.device.send_line("M 1, e7-e5 .");
-    s.bridge.expect("1. ... e7e5");
+    s.bridge.expect("move e7e5");
     EXPECT_EQ(s.quit(), 0);
 }
 
@@ -118,7 +118,7 @@ TEST(Force, AfterAMoveTheNextMovesAreTakenWithoutThinking) {
     Session s;
     s.move("e2e4", "Me2e4");
     s.device.send_line("M 1, e7-e5 .");
-    s.bridge.expect("1. ... e7e5");
+    s.bridge.expect("move e7e5");
     s.bridge.send("force");
     s.device.answer("U ON", "Force mode on");
     s.move("g1f3", "Mg1f3");
@@ -130,7 +130,7 @@ TEST(Force, AfterAMoveTheNextMovesAreTakenWithoutThinking) {
     s.bridge.expect("tellics whisper New Game");
     s.move("d2d4", "Md2d4");  // the next game is played as usual
     s.device.send_line("M 1, d7-d5 |");
-    s.bridge.expect("1. ... d7d5");
+    s.bridge.expect("move d7d5");
     EXPECT_EQ(s.quit(), 0);
     EXPECT_TRUE(s.log_has("Game finish: ")) << s.log();
 }
@@ -141,7 +141,7 @@ TEST(Force, DuringTheDevicesTurnItMovesAtOnceThenPlaysNeitherSide) {
     s.bridge.send("force");
     s.device.expect("J");
     s.device.send_line("M 1, e7-e5 .");
-    s.bridge.expect("1. ... e7e5");
+    s.bridge.expect("move e7e5");
     s.device.answer("U ON", "Force mode on");
     s.move("g1f3", "Mg1f3");
     EXPECT_TRUE(s.device.quiet(300));
@@ -149,7 +149,7 @@ TEST(Force, DuringTheDevicesTurnItMovesAtOnceThenPlaysNeitherSide) {
     s.device.answer("U OFF", "Force mode off");
     s.device.expect("J");
     s.device.send_line("M 2, b8-c6 .");
-    s.bridge.expect("2. ... b8c6");
+    s.bridge.expect("move b8c6");
     EXPECT_EQ(s.quit(), 0);
 }
 
@@ -165,7 +165,7 @@ TEST(Output, TheMoveGoesOutBeforeTheReadForAReport) {
     while (!seen && Clock::now() - started < std::chrono::milliseconds(1500)) {
         s.device.send("x");
         if (s.bridge.read_line(line, 40))
-            seen = line == "1. ... e7e5";
+            seen = line == "move e7e5";
     }
     EXPECT_TRUE(seen);
     s.device.send_line("");
@@ -178,7 +178,7 @@ TEST(Stop, TerminateRightAfterQuitStillEndsTheLogWithQuit) {
     Session s;
     s.move("e2e4", "Me2e4");
     s.device.send_line("M 1, e7-e5 .");
-    s.bridge.expect("1. ... e7e5");
+    s.bridge.expect("move e7e5");
     // The signal comes while the bridge still waits for the device.
     s.bridge.send_raw("undo\nforce\nquit\n");
     s.device.expect("T");

@@ -53,13 +53,20 @@ TEST(Startup, SilentDeviceLeavesOpenLogLinesAndStillStarts) {
     PtyDevice device;
     Bridge bridge(device.path(), dir.path());
     bridge.expect("Pawnbridge", 6000);
+    // Said where the user looks: a GUI shows tellusererror, a terminal
+    // standard error; and the bridge goes on, for a device switched on late.
+    const std::string report = "Pawnbridge: no answer from the chess computer on " + device.path() +
+                               ": is it switched on and connected?";
+    bridge.expect("tellusererror " + report);
     bridge.send("new");
     // "N" goes unanswered: the empty line and "N" again, then it gives up.
     EXPECT_EQ(bridge.quiet(100), true);
     bridge.send("quit");
     EXPECT_EQ(bridge.wait_exit(8000), 0);
+    EXPECT_NE(bridge.stderr_text().find(report + "\n"), std::string::npos) << bridge.stderr_text();
     std::string log = dir.read("NovagLog.txt");
     EXPECT_NE(log.find(" --> U OFF\r\n <--  --> I\r\n <--  --> V\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("<== Pawnbridge\r\n<== tellusererror " + report + "\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" --> N\r\n <--  --> \r\n --> N\r\n <--  --> \r\n --> N\r\n <-- ==> quit"),
               std::string::npos)
         << log;

@@ -11,15 +11,14 @@ using driver::BridgeLine;
 using driver::classify;
 
 TEST(DriverLines, TellsTheBridgesLinesApart) {
-    auto move = classify("12. ... e7e5");
+    auto move = classify("move e7e5");
     EXPECT_EQ(move.kind, BridgeLine::DEVICE_MOVE);
-    EXPECT_EQ(move.number, 12);
     EXPECT_EQ(move.text, "e7e5");
-    EXPECT_EQ(classify("1. ... g7g8q").text, "g7g8q");
-    // Not moves: junk after the move, a bad square, no dots.
-    EXPECT_NE(classify("12. ... e7e5 x").kind, BridgeLine::DEVICE_MOVE);
-    EXPECT_NE(classify("12. ... e9e5").kind, BridgeLine::DEVICE_MOVE);
-    EXPECT_NE(classify("12 e7e5").kind, BridgeLine::DEVICE_MOVE);
+    EXPECT_EQ(classify("move g7g8q").text, "g7g8q");
+    // Not moves: junk after the move, a bad square, the old numbered form.
+    EXPECT_NE(classify("move e7e5 x").kind, BridgeLine::DEVICE_MOVE);
+    EXPECT_NE(classify("move e9e5").kind, BridgeLine::DEVICE_MOVE);
+    EXPECT_NE(classify("12. ... e7e5").kind, BridgeLine::DEVICE_MOVE);
 
     EXPECT_EQ(classify(" 5.    25   7   6300  e2-e4 e7-e5").kind, BridgeLine::THINKING);
     EXPECT_EQ(classify("12&  -9998 123 999999  ").kind, BridgeLine::THINKING);

@@ -51,11 +51,64 @@ TEST_F(Loop, LevelReadsItsNumbersWithDefaults) {
     EXPECT_EQ(moves_per_control, 40);
     EXPECT_EQ(own_time, 300);
     EXPECT_EQ(increment, 0);
-    // The scan stops at the colon: 0 moves, 2 minutes, increment 12.
-    EXPECT_EQ(level_after("level 0 2:30 5"), "L AT4");
+    EXPECT_EQ(level_after("level"), "L AT4");  // 0 moves, 2 minutes, increment 12
     EXPECT_EQ(own_time, 120);
     EXPECT_EQ(increment, 12);
-    EXPECT_EQ(level_after("level"), "");  // the same level: nothing is sent
+    EXPECT_EQ(level_after("level 0"), "");  // the same level: nothing is sent
+}
+
+TEST_F(Loop, LevelReadsMinutesAndSecondsAndFractions) {
+    // As python-chess and lichess-bot write them: the base always as m:ss.
+    const struct {
+        const char *text;
+        int seconds, increment;
+        const char *level;
+    } rows[] = {
+        {"level 0 2:30 5", 150, 5, "L AT3"},  {"level 0 1:00 1", 60, 1, "L AT1"},
+        {"level 0 0:57 1.0", 57, 1, "L AT1"}, {"level 0 5:00 0", 300, 0, "L SD2"},
+        {"level 0 2.5 0", 150, 0, "L AT2"},   {"level 0 10 2.9", 600, 2, "L AT5"},
+        {"level 0 3 nan", 180, 0, "L SD1"},   {"level 0 1:xx 4", 60, 12, "L AT4"},
+        {"level 0 1e30 0", 1073741823, 0, "L AT8"},
+    };
+    for (const auto &row : rows) {
+        level_kind = 0;  // every row sends its level
+        level_number = 0;
+        EXPECT_EQ(level_after(row.text), row.level) << row.text;
+        EXPECT_EQ(own_time, row.seconds) << row.text;
+        EXPECT_EQ(increment, row.increment) << row.text;
+    }
+}
+
+TEST_F(Loop, MoveCountControlsSpreadTheClockOverTheMovesLeft) {
+    // 40 moves in 60 seconds, as cutechess-cli gives it: 1.5 s a move.
+    EXPECT_EQ(level_after("level 40 1 0"), "L AT1");
+    // The device plays White and has made 36 moves: 4 to go on 10 seconds.
+    device_side = 0;
+    game_plies = 71;
+    EXPECT_EQ(level_after("time 1000"), "");
+    EXPECT_EQ(level_after("time 399"), "L FD3");
+    // After move 40 a new control starts: 40 moves to go again.
+    game_plies = 80;
+    EXPECT_EQ(level_after("time 30000"), "L TR1");
+    // As Black after 10 of its moves: 30 to go on 3:45 is 7.5 s a move.
+    device_side = 1;
+    game_plies = 21;
+    EXPECT_EQ(level_after("time 22500"), "");
+    EXPECT_EQ(level_after("time 22499"), "L AT2");
+}
+
+TEST_F(Loop, MoveTimeAndDepthFixTheLevelUntilTheNextControl) {
+    EXPECT_EQ(level_after("st 10.0"), "L AT3");
+    EXPECT_EQ(level_after("time 500"), "");  // the clock does not change it
+    EXPECT_EQ(level_after("st 0.5"), "L FD3");
+    EXPECT_EQ(level_after("st 150"), "L AT8");
+    EXPECT_EQ(level_after("sd 8"), "L FD8");
+    EXPECT_EQ(level_after("sd 20"), "");
+    EXPECT_EQ(level_after("sd 0"), "L FD1");
+    EXPECT_EQ(level_after("st"), "");  // no number: nothing changes
+    EXPECT_EQ(level_after("time 600"), "");
+    EXPECT_EQ(level_after("level 0 5 0"), "L SD2");
+    EXPECT_EQ(level_after("time 1000"), "L FD3");  // the clock counts again
 }
 
 TEST_F(Loop, TimeSetsTheClockAndTheReadTimeOut) {

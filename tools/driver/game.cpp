@@ -61,18 +61,17 @@ constexpr int TRAILING_MS = 40;
 
 BridgeLine classify(const std::string &line) {
     BridgeLine out;
-    // "12. ... e7e5": the device's move.
+    // "move e7e5": the device's move.
     {
-        int number = 0, used = 0;
+        int used = 0;
         char move[8] = {0};
-        if (std::sscanf(line.c_str(), "%d. ... %6s%n", &number, move, &used) == 2 &&
+        if (std::sscanf(line.c_str(), "move %6s%n", move, &used) == 1 &&
             static_cast<std::size_t>(used) == line.size()) {
             std::size_t n = std::strlen(move);
             bool squares = n >= 4 && n <= 5 && move[0] >= 'a' && move[0] <= 'h' && move[1] >= '1' &&
                            move[1] <= '8' && move[2] >= 'a' && move[2] <= 'h' && move[3] >= '1' && move[3] <= '8';
             if (squares) {
                 out.kind = BridgeLine::DEVICE_MOVE;
-                out.number = number;
                 out.text = move;
                 return out;
             }
@@ -309,9 +308,6 @@ bool GameDriver::wait_device_move() {
             fail("the device played " + line.text + ", which is not legal in " + pos_.fen());
             return false;
         }
-        if (line.number != pos_.fullmove_number())
-            fail("the device numbered its move " + std::to_string(line.number) + ", the board says " +
-                 std::to_string(pos_.fullmove_number()));
         device_cs_ -= (now_ms() - asked) / 10;
         thinking_.flush();
         std::fprintf(out_, "%s\n", move_label(true, *move).c_str());

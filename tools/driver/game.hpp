@@ -18,7 +18,6 @@ namespace driver {
 struct BridgeLine {
     enum Kind { DEVICE_MOVE, THINKING, WHISPER, SAY, RESULT, RESIGN, ILLEGAL, OTHER };
     Kind kind = OTHER;
-    int number = 0;    // DEVICE_MOVE: the move number
     std::string text;  // DEVICE_MOVE: the move; RESULT: "1-0", "0-1", "1/2-1/2";
                        // WHISPER/SAY: what was said; ILLEGAL: the move
     std::string reason;  // RESULT: the text in braces
