@@ -1,0 +1,75 @@
+"""The emulated device and the bridge, for the tests with real clients.
+
+Starts sapphire-emu on a pseudo-terminal linked in a scratch directory, and
+gives the environment and working directory that make pawnbridge use it.
+The python-chess used is the unmodified release in ../shared/clients.
+"""
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+CLIENTS = ROOT.parent / "shared" / "clients" / "python-chess"
+sys.path.insert(0, str(CLIENTS))
+
+import chess  # noqa: E402  (from the shared clients folder)
+import chess.engine  # noqa: E402
+
+
+class Rig:
+    def __init__(self, build, speed=10, seed=1, extra=()):
+        self.build = pathlib.Path(build).resolve()
+        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="pawnbridge-client-"))
+        self.port = self.dir / "sapphire"
+        self.emulator = subprocess.Popen(
+            [str(self.build / "tools" / "sapphire-emu"), "--link", str(self.port),
+             "--speed", str(speed), "--seed", str(seed), *extra],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.emulator.stdout.readline()  # the port's path: it is up
+        deadline = time.monotonic() + 10
+        while not self.port.exists():
+            if time.monotonic() > deadline:
+                raise RuntimeError("the emulator made no port")
+            time.sleep(0.05)
+        self.env = dict(os.environ, PAWNBRIDGE_COM1=str(self.port))
+
+    @property
+    def bridge(self):
+        return [str(self.build / "pawnbridge")]
+
+    def popen_xboard(self):
+        return chess.engine.SimpleEngine.popen_xboard(self.bridge, env=self.env, cwd=str(self.dir))
+
+    def popen_uci(self):
+        return chess.engine.SimpleEngine.popen_uci(self.bridge, env=self.env, cwd=str(self.dir))
+
+    def log(self):
+        return (self.dir / "NovagLog.txt").read_bytes().decode("latin-1")
+
+    def close(self):
+        self.emulator.terminate()
+        try:
+            self.emulator.wait(10)
+        except subprocess.TimeoutExpired:
+            self.emulator.kill()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def opponent_move(board, rng):
+    """A weak but purposeful opponent: takes the biggest capture, else a
+    random move; enough to let the device win every game in good time."""
+    values = {chess.PAWN: 1, chess.KNIGHT: 3, chess.BISHOP: 3, chess.ROOK: 5, chess.QUEEN: 9}
+    moves = list(board.legal_moves)
+    captures = [m for m in moves if board.is_capture(m) and board.piece_type_at(m.to_square)]
+    if captures:
+        return max(captures, key=lambda m: values.get(board.piece_type_at(m.to_square), 0))
+    return rng.choice(moves)
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
