@@ -1,6 +1,7 @@
-"""Two whole games through python-chess's xboard engine layer, as lichess-bot
-and most Python chess tools drive an engine: one on a 60 s + 1 s clock with
-engine.play(), one at a fixed time a move with Limit(time=).
+"""Whole games through python-chess's xboard engine layer, as lichess-bot and
+most Python chess tools drive an engine: one on a 60 s + 1 s clock with
+engine.play(), one at a fixed time a move with Limit(time=), and one at 40
+moves in 60 s as match runners set it.
 
     python3 tests/clients/xboard_games_test.py BUILD_DIR
 
@@ -17,7 +18,7 @@ from rig import Rig, check, chess, opponent_move
 MAX_PLIES = 300
 
 
-def play_game(engine, limit_for, device_white, rng, label):
+def play_game(engine, limit_for, device_white, rng, label, per_control=0):
     board = chess.Board()
     game = object()
     moves = thought = book = 0
@@ -29,7 +30,12 @@ def play_game(engine, limit_for, device_white, rng, label):
             used = time.monotonic() - started
             clocks[board.turn] -= used
             check(clocks[board.turn] > 0, f"{label}: the device lost on time at move {board.fullmove_number}")
-            clocks[board.turn] += 1
+            if per_control:
+                # A new control of 60 s after every per_control moves.
+                if (moves + 1) % per_control == 0:
+                    clocks[board.turn] += 60
+            else:
+                clocks[board.turn] += 1
             check(result.move is not None, f"{label}: no move at {board.fen()}")
             check(result.move in board.legal_moves, f"{label}: illegal {result.move} at {board.fen()}")
             board.push(result.move)
@@ -58,14 +64,19 @@ def main():
     games = [
         ("60 s + 1 s, device White",
          lambda c: chess.engine.Limit(white_clock=c[chess.WHITE], black_clock=c[chess.BLACK],
-                                      white_inc=1, black_inc=1), True),
-        ("1 s a move, device Black", lambda c: chess.engine.Limit(time=1), False),
+                                      white_inc=1, black_inc=1), True, 0),
+        ("1 s a move, device Black", lambda c: chess.engine.Limit(time=1), False, 0),
+        # As cutechess-cli sets it: "level 40 1 0" once, then the clocks.
+        ("40 moves in 60 s, device Black",
+         lambda c: chess.engine.Limit(white_clock=c[chess.WHITE], black_clock=c[chess.BLACK],
+                                      remaining_moves=40, clock_id="40/60"), False, 40),
     ]
-    for label, limit_for, device_white in games:
+    for label, limit_for, device_white, per_control in games:
         rig = Rig(build)
         try:
             engine = rig.popen_xboard()
-            board, moves, thought, book, text, clocks = play_game(engine, limit_for, device_white, rng, label)
+            board, moves, thought, book, text, clocks = play_game(engine, limit_for, device_white, rng, label,
+                                                                  per_control)
             engine.quit()
             log = rig.log()
             check(log.rstrip("\r\n").splitlines()[-1].startswith("Session ends: "),

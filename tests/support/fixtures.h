@@ -11,6 +11,15 @@
 #include "harness.h"
 #include "pawnbridge.h"
 
+// The line that tells the user the device answers nothing, whatever the
+// port is called (a pty here, COM1 under wine); prefix "tellusererror ".
+inline bool is_silent_device_report(const std::string &line, const std::string &prefix = "tellusererror ") {
+    const std::string head = prefix + "Pawnbridge: no answer from the chess computer on ";
+    const std::string tail = ": is it switched on and connected?";
+    return line.size() > head.size() + tail.size() && line.compare(0, head.size(), head) == 0 &&
+           line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 // The link opened on a fresh pty, in a temporary working directory.
 class LinkedTest : public ::testing::Test {
 protected:
