@@ -37,8 +37,6 @@ extern int opp_time;
 extern int own_rating;
 extern int opp_rating;
 extern char command_line[LINE_BUFFER_SIZE];
-// The protocol version the GUI announced with "protover" (1 until then).
-extern int protocol_version;
 
 // Sets the game state to its start values (also used between test runs).
 void reset_game_state();

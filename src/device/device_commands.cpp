@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "front_end.h"
 #include "pawnbridge.h"
 #include "platform.h"
 
@@ -49,16 +50,14 @@ int init_device() {
 }
 
 void report_silent_device() {
-    char text[LINE_BUFFER_SIZE + 96];
+    char text[LINE_BUFFER_SIZE];
     std::snprintf(text, sizeof text,
                   "Pawnbridge: no answer from the chess computer on %s: is it switched on and "
                   "connected?",
                   plat_port_name());
-    // GUIs show a tellusererror line to the user; a person running the
-    // bridge by hand reads standard error.
-    char line[sizeof text + 16];
-    std::snprintf(line, sizeof line, "tellusererror %s", text);
-    send_interface(line);
+    // GUIs show this to the user; a person running the bridge by hand
+    // reads standard error.
+    front_end->user_error(text);
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", text);
 }
@@ -87,7 +86,7 @@ void new_device_game() {
             --text;
         if (text > 0 && reply_line[text - 1] == '\r')
             --text;
-        std::printf("tellics whisper %.*s\n", static_cast<int>(text), reply_line);
+        front_end->whisper(reply_line, text);
         if (std::strncmp(reply_line, "New Game", 8) == 0)
             return;
     }
@@ -101,7 +100,7 @@ void set_device_level(int kind, int number) {
     send_device(command);
     read_device(reply_line);
     read_device(reply_line);
-    std::printf("tellics whisper %s\n", command);
+    front_end->whisper(command, std::strlen(command));
 }
 
 void set_post_mode(int detail) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "front_end.h"
 #include "pawnbridge.h"
 #include "platform.h"
 
@@ -22,7 +23,6 @@ int opp_time;
 int own_rating;
 int opp_rating;
 char command_line[LINE_BUFFER_SIZE];
-int protocol_version = 1;
 
 namespace {
 
@@ -249,8 +249,7 @@ const Command commands[] = {
     {"force", 5, handle_force},
     {"new", 3, handle_new},
     {"level", 5, handle_level},
-    {"name", 4,
-     [] { std::fputs("tellics say Hello from a Novag Sapphire II portable chess computer!\n", stdout); }},
+    {"name", 4, [] { front_end->say("Hello from a Novag Sapphire II portable chess computer!"); }},
     {"rating", 6, handle_rating},
     {"white", 5, [] { set_side_on_move(0); }},
     {"black", 5, [] { set_side_on_move(1); }},
@@ -302,7 +301,7 @@ void reset_game_state() {
     own_rating = 1800;
     opp_rating = 1800;
     command_line[0] = '\0';
-    protocol_version = 1;
+    use_xboard_front_end(1);
     level_fixed = 0;
 }
 

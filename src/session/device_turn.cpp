@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "front_end.h"
 #include "pawnbridge.h"
 #include "platform.h"
 
@@ -11,13 +12,9 @@ namespace {
 // What the interface is listened for while the device thinks.
 enum Watch {
     WATCH_NONE,      // the device alone: a line waiting stays for the command loop
-    WATCH_COMMANDS,  // "?" and "force" make it move, "quit" or the end of input end all
-    WATCH_ENDING,    // it has been told to move: only "quit", "ping" and the end are taken
+    WATCH_COMMANDS,  // every line is taken: it may make the device move, or end all
+    WATCH_ENDING,    // it has been told to move: only what must not wait is taken
 };
-
-bool starts_with(const char *line, const char *word) {
-    return std::strncmp(line, word, std::strlen(word)) == 0;
-}
 
 void log_turn_line(const char *line) {
     log_text("==> ");
@@ -29,17 +26,8 @@ void log_turn_line(const char *line) {
 // when the session is to end at once; the device has then been told to
 // move, so that it stops searching, and nothing more is waited for.
 bool take_interface_line(Watch &watch, bool &force_seen) {
-    if (watch == WATCH_ENDING) {
-        // Only a line that is for this turn is taken; any other waits for
-        // the command loop, which reads it once the move is in.
-        char next[LINE_BUFFER_SIZE];
-        if (plat_stdin_peek_line(next, sizeof next) &&
-            !starts_with(next, "quit") && !starts_with(next, "ping")) {
-            watch = WATCH_NONE;
-            return true;
-        }
-    }
-    if (!plat_stdin_read_line(command_line, sizeof command_line)) {
+    char next[LINE_BUFFER_SIZE];
+    if (!plat_stdin_peek_line(next, sizeof next)) {
         // The GUI has gone (closed, crashed or killed): nobody waits for
         // the move, and the port must be given up now.
         if (watch == WATCH_COMMANDS)
@@ -47,26 +35,41 @@ bool take_interface_line(Watch &watch, bool &force_seen) {
         quit_requested = 1;
         return false;
     }
+    TurnWord word = front_end->turn_word(next);
+    bool urgent = word == TURN_PING || word == TURN_READY || word == TURN_QUIT;
+    if (word == TURN_LEAVE || (watch == WATCH_ENDING && !urgent)) {
+        // Not for this turn: it waits for the command loop, which reads it
+        // once the move is in. A GUI that sends it is done with the search.
+        if (watch == WATCH_COMMANDS && word == TURN_LEAVE)
+            move_now();
+        watch = WATCH_NONE;
+        return true;
+    }
+    plat_stdin_read_line(command_line, sizeof command_line);
     log_turn_line(command_line);
-    if (starts_with(command_line, "quit")) {
+    switch (word) {
+    case TURN_QUIT:
         if (watch == WATCH_COMMANDS)
             move_now();
         quit_requested = 1;
         return false;
-    }
-    if (starts_with(command_line, "ping")) {
+    case TURN_PING:
         hold_ping(command_line);
-        return true;
-    }
-    if (watch == WATCH_COMMANDS) {
-        bool force = starts_with(command_line, "force");
-        if (command_line[0] == '?' || force) {
-            move_now();
-            force_seen = force;
-            // The move is on its way; a GUI that is closing sends "quit"
-            // right behind, which must not wait for it.
-            watch = WATCH_ENDING;
-        }
+        break;
+    case TURN_READY:
+        send_interface("readyok");
+        std::fflush(stdout);
+        break;
+    case TURN_MOVE_NOW:
+    case TURN_FORCE:
+        move_now();
+        force_seen = word == TURN_FORCE;
+        // The move is on its way; a GUI that is closing sends "quit"
+        // right behind, which must not wait for it.
+        watch = WATCH_ENDING;
+        break;
+    default:
+        break;
     }
     return true;
 }
@@ -99,16 +102,15 @@ void play_turn(bool &force_seen) {
     if (!parse_device_move(&move_number, reply_line, &in_book)) {
         if (!heard)
             report_silent_device();
+        front_end->device_move(nullptr);
         return;
     }
     if (book_at_turn_start && !in_book)
-        std::fputs("tellics whisper Out of book.\n", stdout);
-    std::snprintf(command_line, sizeof command_line, "move %s", reply_line);
-    send_interface(command_line);
+        front_end->whisper("Out of book.", 12);
+    // Out now, not after the read for a report below: the GUI's clock runs
+    // until it has the move.
+    front_end->device_move(reply_line);
     note_move_played();
-    // The GUI's clock runs until it has the move: it goes out now, not
-    // after the read for a report below.
-    std::fflush(stdout);
 
     // A report that follows the move arrives shortly after it.
     int kept = set_read_timeout(110);

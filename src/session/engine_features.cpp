@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "front_end.h"
 #include "pawnbridge.h"
 
 namespace {
@@ -47,7 +48,7 @@ void handle_protover() {
     int version = 0;
     if (std::sscanf(command_line, "protover %d", &version) != 1 || version < 2)
         return;
-    protocol_version = version;
+    use_xboard_front_end(version);
     send_interface(FEATURES);
     send_interface("feature done=1");
 }

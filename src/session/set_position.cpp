@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "front_end.h"
 #include "pawnbridge.h"
 
 namespace {
@@ -31,7 +32,7 @@ void handle_setboard() {
     bool usable = fields >= 2 && std::strlen(placement) < PLACEMENT_SIZE - 1 &&
                   (side == 'w' || side == 'b');
     if (!usable || !load_position(placement, side)) {
-        send_interface("tellusererror Illegal position");
+        front_end->user_error("Illegal position");
         return;
     }
     // The device now holds this position with the given side to move; the

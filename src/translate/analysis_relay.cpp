@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "analysis_line.h"
+#include "front_end.h"
 #include "pawnbridge.h"
 
 int in_book = 0;
@@ -13,17 +14,10 @@ float last_score = 0.0f;
 
 namespace {
 
-// The thinking line's area: a longer line is cut, never overrun.
-constexpr std::size_t THINKING_LINE_SIZE = 128;
-
 // Mate scores: the device reports mates as move counts, the interface wants
 // a score just inside 100 pawns that shrinks with the distance to mate.
 constexpr float MATE_SCORE = 99.99f;
 constexpr float MATE_STEP = 0.01f;
-
-// The protocol-2 form of a mate: this plus the moves to mate, negated for
-// a mate against the device.
-constexpr int MATE_IN_BASE = 100000;
 
 // A score has to move this far (either way, bound included) between two
 // settled lines before it is whispered.
@@ -121,7 +115,7 @@ long long analysis_seconds(const AnalysisLine &a) {
 int relay_analysis(const char *line) {
     if (std::strstr(line, "Book")) {
         in_book = 1;
-        send_interface("1 0 100 0 (Book)");
+        front_end->book();
         return 1;
     }
 
@@ -129,9 +123,8 @@ int relay_analysis(const char *line) {
     if (!parse_analysis_line(line, &a))
         return 0;
 
-    char marker = marker_for(a.status);
-
     float score = 0.0f;
+    int mate = 0;
     if (a.word[0] != '\0') {
         if (std::strcmp(a.word, "Mate") == 0)
             score = MATE_SCORE;
@@ -139,8 +132,10 @@ int relay_analysis(const char *line) {
             score = -MATE_SCORE;
     } else if (a.mate_count > 0) {
         score = MATE_SCORE - static_cast<float>(a.mate_count) * MATE_STEP;
+        mate = a.mate_count;
     } else if (a.mated_count > 0) {
         score = static_cast<float>(a.mated_count) * MATE_STEP - MATE_SCORE;
+        mate = -a.mated_count;
     } else {
         score = a.score;
     }
@@ -150,37 +145,27 @@ int relay_analysis(const char *line) {
     if (a.status[0] != '\0' && a.status[1] == '=') {
         float difference = score - last_score;
         if (difference >= WHISPER_STEP || difference <= -WHISPER_STEP) {
-            int mate_in = a.mate_count > 0 ? a.mate_count : a.mated_count;
-            if (mate_in > 0)
-                std::printf("tellics whisper Mate in %d\n", mate_in);
+            char text[64];
+            if (mate != 0)
+                std::snprintf(text, sizeof text, "Mate in %d", mate > 0 ? mate : -mate);
             else
-                std::printf("tellics whisper Score: %.2f (%+.2f)\n", static_cast<double>(score),
-                            static_cast<double>(difference));
+                std::snprintf(text, sizeof text, "Score: %.2f (%+.2f)", static_cast<double>(score),
+                              static_cast<double>(difference));
+            front_end->whisper(text, std::strlen(text));
         }
         last_score = score;
         in_book = 0;
     }
 
-    long long seconds = analysis_seconds(a);
-    long long nodes = saturating_product(a.speed, seconds);
-    const char *pv = line + a.pv_offset;
-
-    char thinking[THINKING_LINE_SIZE];
-    if (protocol_version >= 2) {
-        // The protocol's own form, which every client of protocol 2 reads:
-        // the ply a bare number, the time in centiseconds, mates as mates.
-        long long cp = centipawns(score);
-        if (a.word[0] == '\0' && a.mate_count > 0)
-            cp = MATE_IN_BASE + static_cast<long long>(a.mate_count);
-        else if (a.word[0] == '\0' && a.mated_count > 0)
-            cp = -(MATE_IN_BASE + static_cast<long long>(a.mated_count));
-        std::snprintf(thinking, sizeof thinking, "%d %lld %lld %lld%s%s", a.depth, cp,
-                      saturating_product(seconds, 100), nodes, *pv ? " " : "", pv);
-    } else {
-        std::snprintf(thinking, sizeof thinking, "%2d%c %5d %3lld %6lld  %s", a.depth, marker,
-                      centipawns(score), seconds, nodes, pv);
-    }
-    send_interface(thinking);
-    std::fflush(nullptr);
+    Thinking thinking;
+    thinking.depth = a.depth;
+    thinking.marker = marker_for(a.status);
+    thinking.centipawns = centipawns(score);
+    thinking.mate = mate;
+    thinking.seconds = analysis_seconds(a);
+    thinking.nodes = saturating_product(a.speed, thinking.seconds);
+    thinking.speed = a.speed;
+    thinking.pv = line + a.pv_offset;
+    front_end->thinking(thinking);
     return 1;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "front_end.h"
 #include "pawnbridge.h"
 #include "platform.h"
 
@@ -49,9 +50,9 @@ int send_move(const char *move) {
     if (std::strncmp(reply_line, "New Game", 8) == 0) {
         // The device has started a new game on its own: on a server that
         // means the game cannot go on, so claim the flag and adjourn.
-        send_interface("flag");
+        front_end->result("flag");
         plat_sleep_ms(SERVER_PAUSE_MS);
-        send_interface("adjourn");
+        front_end->result("adjourn");
         plat_sleep_ms(SERVER_PAUSE_MS);
         return 0;
     }
