@@ -60,9 +60,14 @@ void handle_setboard();
 void hold_ping(const char *line);
 void answer_held_pings();
 
+// The UCI front end: a session whose first line is "uci".
+int is_uci_opening(const char *line);
+void run_uci_session(const char *first_line);
+
 // ----------------------------------------------------------- device turn
 // From the moment the device is to move until its move has been printed.
-void device_turn();
+// Returns nonzero when the device moved; its move is then in reply_line.
+int device_turn();
 
 // ----------------------------------------------------------- session log
 const char *timestamp();               // 24 characters, English names, local time
@@ -114,6 +119,8 @@ void choose_level(int moves, int seconds, int increment_seconds, int hurry);
 // A fixed time a move ("st") and a fixed depth ("sd").
 void choose_move_time_level(int seconds);
 void choose_depth_level(int depth);
+// The level at which the device analyses until it is told to move.
+void choose_analysis_level();
 // mover: the side that made the last move (0 White, 1 Black), the one that
 // mates when the report is a mate.
 void report_result(int mover, int own_seconds, int opp_seconds);

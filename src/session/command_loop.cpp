@@ -333,7 +333,19 @@ int run_bridge() {
     // that never starts; the bridge still goes on, for one switched on late.
     if (!answered)
         report_silent_device();
-    while (!quit_requested) {
+    // The GUI chooses the protocol with its first line.
+    std::fflush(stdout);
+    bool uci = false;
+    if (plat_stdin_read_line(command_line, sizeof command_line)) {
+        uci = is_uci_opening(command_line);
+        if (uci)
+            run_uci_session(command_line);
+        else
+            dispatch_command();
+    } else {
+        quit_requested = 1;
+    }
+    while (!uci && !quit_requested) {
         std::fflush(stdout);
         if (!plat_stdin_read_line(command_line, sizeof command_line))
             break;

@@ -74,9 +74,9 @@ bool take_interface_line(Watch &watch, bool &force_seen) {
     return true;
 }
 
-// Returns once the move is printed, the device has stopped without one,
-// or the session is to end.
-void play_turn(bool &force_seen) {
+// Returns once the move is printed (true), the device has stopped without
+// one, or the session is to end.
+bool play_turn(bool &force_seen) {
     Watch watch = WATCH_COMMANDS;
     int book_at_turn_start = in_book;
     // The device plays the side on move when its turn begins.
@@ -85,7 +85,7 @@ void play_turn(bool &force_seen) {
     for (;;) {
         if (watch != WATCH_NONE && plat_wait_input_or_port(set_read_timeout(0)) == 1) {
             if (!take_interface_line(watch, force_seen))
-                return;
+                return false;
             // The interface's lines first: a GUI that is closing sends
             // several at once and kills the engine moments later.
             continue;
@@ -103,7 +103,7 @@ void play_turn(bool &force_seen) {
         if (!heard)
             report_silent_device();
         front_end->device_move(nullptr);
-        return;
+        return false;
     }
     if (book_at_turn_start && !in_book)
         front_end->whisper("Out of book.", 12);
@@ -117,16 +117,18 @@ void play_turn(bool &force_seen) {
     read_device(command_line);
     set_read_timeout(kept);
     report_result(last_mover(), own_time, opp_time);
+    return true;
 }
 
 }  // namespace
 
-void device_turn() {
+int device_turn() {
     bool force_seen = false;
-    play_turn(force_seen);
+    bool moved = play_turn(force_seen);
     // A GUI that said "force" while the device thought plays neither side
     // from now on: the moves it sends next must not start a search.
     if (force_seen && !quit_requested)
         enter_force_mode();
     answer_held_pings();
+    return moved;
 }

@@ -14,6 +14,7 @@ constexpr int KIND_TOURNAMENT = 0;  // "L TR": moves per time control
 constexpr int KIND_AVERAGE = 1;     // "L AT": average time per move
 constexpr int KIND_SUDDEN = 2;      // "L SD": sudden death on the whole game
 constexpr int KIND_FAST = 3;        // "L FD": fixed depth; depth 3 is the fastest play used
+constexpr int KIND_ANALYSIS = 4;    // "L AN": searches until told to move
 
 struct Band {
     int from, to, number;
@@ -91,3 +92,5 @@ void choose_level(int moves, int seconds, int increment_seconds, int hurry) {
 void choose_move_time_level(int seconds) { send_per_move_level(seconds, 0); }
 
 void choose_depth_level(int depth) { send_level(KIND_FAST, std::clamp(depth, 1, 8)); }
+
+void choose_analysis_level() { send_level(KIND_ANALYSIS, 8); }

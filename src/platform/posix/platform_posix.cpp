@@ -32,7 +32,8 @@ int log_fd = -1;
 // Standard input is read in chunks into this buffer; lines are taken from its
 // front. Keeping our own buffer (rather than stdio's) lets the device's turn
 // poll descriptor 0 and still see a line that has already been read ahead.
-constexpr std::size_t STDIN_BUFFER_SIZE = 4096;
+// A UCI GUI's position line of the longest game fits whole.
+constexpr std::size_t STDIN_BUFFER_SIZE = 65536;
 char stdin_buffer[STDIN_BUFFER_SIZE];
 std::size_t stdin_used = 0;
 bool stdin_ended = false;

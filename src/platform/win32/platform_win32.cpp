@@ -44,9 +44,9 @@ constexpr DWORD PORT_POLL_MS = 5;
 
 // ---------------------------------------------------- standard input queue
 
-// A line is kept up to this many bytes; callers take at most 256, so the
-// rest of a longer line is dropped here already.
-constexpr std::size_t QUEUED_LINE_SIZE = 1024;
+// A line is kept up to this many bytes, enough for a UCI GUI's position of
+// the longest game; the rest of a longer line is dropped here already.
+constexpr std::size_t QUEUED_LINE_SIZE = 65536;
 // Lines that may wait for the main thread; past this the reader stops taking
 // input, and the pipe fills up behind it as it would with no reader at all.
 constexpr int QUEUE_SLOTS = 32;
