@@ -590,6 +590,16 @@ void print_syscalls(const char *name, const std::map<std::string, double> &per_l
 
 bool executable(const std::string &path) { return access(path.c_str(), X_OK) == 0; }
 
+// The run's working directory, removed with what the children left in it
+// however the run ends.
+char workdir[] = "/tmp/relay-bench-XXXXXX";
+
+void remove_workdir() {
+    for (const char *left : {"/NovagLog.txt", "/stub.pid", "/stub.pid.partial", "/strace.txt"})
+        unlink((std::string(workdir) + left).c_str());
+    rmdir(workdir);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -643,9 +653,9 @@ int main(int argc, char **argv) {
     if (use_polyglot && realpath(settings.stub.c_str(), resolved) != nullptr)
         settings.stub = resolved;
     signal(SIGPIPE, SIG_IGN);
-    char workdir[] = "/tmp/relay-bench-XXXXXX";
     if (!mkdtemp(workdir))
         die("mkdtemp");
+    std::atexit(remove_workdir);
     settings.workdir = workdir;
 
     Bridge bridge(settings);
@@ -730,8 +740,5 @@ int main(int argc, char **argv) {
                     moves, percentile(micros, 0.5), micros.back());
     }
 
-    for (const char *left : {"/NovagLog.txt", "/stub.pid"})
-        unlink((std::string(workdir) + left).c_str());
-    rmdir(workdir);
     return 0;
 }
