@@ -28,7 +28,10 @@ void plat_port_close();
 void plat_port_set_timeout(int ms);
 // Reads one byte, waiting at most the read time-out counted from the start
 // of the call. Returns 1 with a byte, 0 when none came in time, or the
-// negated system error code when the read failed.
+// negated system error code when the read failed. The port is read in
+// blocks: one read takes whatever the device has sent so far, and the bytes
+// after the one returned are handed out by the next calls without asking
+// the system again.
 int plat_port_read_byte(char *byte);
 void plat_port_write(const char *data, std::size_t length);
 
@@ -43,6 +46,8 @@ int plat_stdin_peek_line(char *dst, std::size_t size);
 // Waits until a complete standard-input line (or its end) is ready, or the
 // port has data, for at most timeout_ms. Returns 1 for standard input (it
 // wins when both are ready), 2 for the port, 0 on time-out or failure.
+// Bytes already read from the port and not yet handed out are the port's
+// data: with any of them held the wait returns at once.
 int plat_wait_input_or_port(int timeout_ms);
 
 // The session log: opened for appending with others allowed to read only.

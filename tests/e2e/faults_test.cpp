@@ -58,8 +58,8 @@ constexpr long IDLE_CPU_MS = 60;
 
 // Sends the device's bytes and waits until the bridge has read them all: a
 // hang-up drops whatever is still unread, so a test that cuts the line
-// after them waits for this. The bridge reads the port a byte at a time and
-// reads nothing else meanwhile; its read count tells when they are in.
+// after them waits for this. The bridge reads nothing else meanwhile, so its
+// read count tells when they are in.
 void send_taken_up(PtyDevice &device, Bridge &bridge, const std::string &bytes) {
     long before = bytes_read(bridge.pid());
     device.send(bytes);

@@ -170,6 +170,11 @@ bool PtyDevice::drained(int timeout_ms) {
     return false;
 }
 
+int PtyDevice::unread() const {
+    int unread = 0;
+    return ioctl(slave_, FIONREAD, &unread) == 0 ? unread : 0;
+}
+
 void PtyDevice::answer(const std::string &command, const std::string &reply) {
     expect(command);
     send_line(reply);

@@ -44,6 +44,8 @@ public:
     // line's input queue is empty); false after timeout_ms. A hang-up drops
     // whatever is still unread, so a test that cuts the line waits for this.
     bool drained(int timeout_ms = 5000);
+    // Bytes sent that the bridge has not read from the line yet.
+    int unread() const;
     // Expects the command, then answers it with one line.
     void answer(const std::string &command, const std::string &reply = "OK");
     // The start-up sequence, each command answered.

@@ -1,33 +1,56 @@
-// Relay overhead of the bridge: from the last byte of an analysis line
-// written to the device's end of a pty until its thinking line arrives on
-// the bridge's standard output; the same from the device's move reply to
-// the move line; and the CPU time the bridge uses while the device searches
-// in silence.
+// What the bridge costs on the way from the device to the GUI, side by side
+// with polyglot, the engine-protocol adapter that GUI users know, relaying
+// the same number of analysis lines in the same run:
+//  - latency: from the write of an analysis line's last byte into the
+//    adapter's input (the device's end of the pty for the bridge; for
+//    polyglot, the pipe it reads its UCI engine from) until its thinking
+//    line arrives on the adapter's standard output;
+//  - CPU time of the adapter per relayed line;
+//  - system calls per line (strace -c attached while the lines pass);
+//  - CPU time while the device (or the engine) searches in silence;
+//  - for the bridge, the device's move reply to the move line.
+// The adapters run in interleaved rounds, each round in fresh processes, so
+// that a change in the machine's load falls on both. The channels alone
+// (cat on a pty and on a pipe) give the floor.
 //
-//   relay-bench [--lines N] [--moves N] [--silent-seconds S] [BRIDGE]
+//   relay-bench [--lines N] [--rounds R] [--moves N] [--silent-seconds S]
+//               [--polyglot PATH | --no-polyglot] [--stub PATH] [--strace]
+//               [--launcher CMD] [BRIDGE]
 //
+// --launcher runs the bridge through a launcher such as wine; COM1 then
+// reaches the pty through the link named by PAWNBRIDGE_WINE_COM1_LINK, as
+// in the end-to-end tests, and the idle figures add the wineserver's CPU.
 // A pty has no baud rate, so the 9600-baud wire time (about 40 ms for a
-// 40-byte line) is not part of the figures: what remains is the bridge's
-// own share.
+// 40-byte line) is not part of the figures: what remains is the adapters'
+// own share. Run by hand; it is no test.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifndef PAWNBRIDGE_BINARY
 #define PAWNBRIDGE_BINARY "pawnbridge"
+#endif
+#ifndef UCI_STUB_BINARY
+#define UCI_STUB_BINARY "bench-uci-stub"
 #endif
 
 namespace {
@@ -37,6 +60,15 @@ using Clock = std::chrono::steady_clock;
 [[noreturn]] void die(const char *what) {
     std::perror(what);
     std::exit(1);
+}
+
+[[noreturn]] void fail(const std::string &what) {
+    std::fprintf(stderr, "relay-bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+double micros_since(Clock::time_point start) {
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
 // Reads one line (without its line end) from fd, waiting at most timeout_ms.
@@ -75,179 +107,638 @@ void write_all(int fd, const std::string &text) {
     }
 }
 
-struct Rig {
-    int master = -1;
-    int to_bridge = -1;
-    int from_bridge = -1;
-    pid_t pid = -1;
-    std::string device_pending, bridge_pending;
+std::string read_file(const std::string &path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
-    std::string device_line() {
-        std::string line;
-        if (!read_line(master, device_pending, line, 30000)) {
-            std::fprintf(stderr, "the bridge sent the device nothing\n");
-            std::exit(1);
-        }
-        return line;
+// CPU time of all of a process's threads in µs, from the scheduler's own
+// count in nanoseconds (the tick counts of /proc/PID/stat are too coarse
+// for a few µs per line).
+double cpu_us(pid_t pid) {
+    if (pid <= 0)
+        return 0;
+    std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    DIR *tasks = opendir(dir.c_str());
+    if (tasks == nullptr)
+        return 0;
+    double total = 0;
+    while (dirent *entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::istringstream fields(read_file(dir + "/" + entry->d_name + "/schedstat"));
+        double ns = 0;
+        fields >> ns;
+        total += ns / 1000.0;
     }
-    std::string bridge_line() {
-        std::string line;
-        if (!read_line(from_bridge, bridge_pending, line, 30000)) {
-            std::fprintf(stderr, "the bridge printed nothing\n");
-            std::exit(1);
-        }
-        return line;
+    closedir(tasks);
+    return total;
+}
+
+// The pid of the wine server of this run's prefix (WINEPREFIX), or -1.
+pid_t wineserver_pid() {
+    const char *prefix = std::getenv("WINEPREFIX");
+    std::string wanted = std::string("WINEPREFIX=") + (prefix ? prefix : "");
+    DIR *proc = opendir("/proc");
+    if (proc == nullptr)
+        return -1;
+    pid_t found = -1;
+    while (dirent *entry = readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
+            continue;
+        std::string dir = std::string("/proc/") + entry->d_name;
+        std::string stat = read_file(dir + "/stat");
+        std::size_t state = stat.rfind(')');
+        if (read_file(dir + "/comm").rfind("wineserver", 0) != 0 || state == std::string::npos ||
+            stat.compare(state + 2, 1, "Z") == 0)
+            continue;
+        // Other runs may have servers of their own.
+        std::string environ = read_file(dir + "/environ");
+        if (prefix && (environ + '\0').find(wanted + '\0') == std::string::npos)
+            continue;
+        found = static_cast<pid_t>(std::atol(entry->d_name));
+        break;
     }
-    void answer(const char *reply = "OK") {
-        device_line();
-        write_all(master, std::string(reply) + "\r\n");
+    closedir(proc);
+    return found;
+}
+
+// A child with pipes on its standard input and output.
+struct Child {
+    pid_t pid = -1;
+    int in = -1;
+    int out = -1;
+    std::string pending;
+
+    std::string line(const char *who, int timeout_ms = 30000) {
+        std::string got;
+        if (!read_line(out, pending, got, timeout_ms))
+            fail(std::string(who) + " printed nothing");
+        return got;
+    }
+    void send(const std::string &text) { write_all(in, text + "\n"); }
+    void wait() {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(in);
+        close(out);
     }
 };
 
-Rig start(const std::string &binary, const std::string &workdir) {
-    Rig rig;
-    rig.master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (rig.master < 0 || grantpt(rig.master) || unlockpt(rig.master))
-        die("pty");
-    std::string slave_path = ptsname(rig.master);
-    // Keep a slave open so the line stays up, and make it raw.
-    int slave = open(slave_path.c_str(), O_RDWR | O_NOCTTY);
-    termios t{};
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave, TCSANOW, &t);
-
+// Starts argv with pipes on standard input and output; stdin_fd, when not
+// -1, becomes its standard input instead.
+Child spawn(const std::vector<std::string> &argv, const std::string &workdir,
+            const std::vector<std::string> &env = {}, int stdin_fd = -1) {
     int in_pipe[2], out_pipe[2];
     if (pipe(in_pipe) || pipe(out_pipe))
         die("pipe");
-    rig.pid = fork();
-    if (rig.pid < 0)
+    Child child;
+    child.pid = fork();
+    if (child.pid < 0)
         die("fork");
-    if (rig.pid == 0) {
-        dup2(in_pipe[0], 0);
+    if (child.pid == 0) {
+        dup2(stdin_fd >= 0 ? stdin_fd : in_pipe[0], 0);
         dup2(out_pipe[1], 1);
-        close(in_pipe[1]);
-        close(out_pipe[0]);
-        close(rig.master);
-        if (chdir(workdir.c_str()) != 0)
+        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1]})
+            close(fd);
+        if (!workdir.empty() && chdir(workdir.c_str()) != 0)
             _exit(126);
-        setenv("PAWNBRIDGE_COM1", slave_path.c_str(), 1);
-        execl(binary.c_str(), binary.c_str(), static_cast<char *>(nullptr));
+        for (const std::string &entry : env)
+            putenv(const_cast<char *>(entry.c_str()));
+        std::vector<char *> args;
+        for (const std::string &arg : argv)
+            args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
         _exit(127);
     }
     close(in_pipe[0]);
     close(out_pipe[1]);
-    rig.to_bridge = in_pipe[1];
-    rig.from_bridge = out_pipe[0];
+    child.in = in_pipe[1];
+    child.out = out_pipe[0];
+    return child;
+}
 
-    rig.device_line();  // " ": no answer
-    for (int i = 0; i < 5; ++i)
-        rig.answer();
-    if (rig.bridge_line() != "Pawnbridge") {
-        std::fprintf(stderr, "no name line\n");
-        std::exit(1);
+// The device's end of a serial line: a pty in raw mode.
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    std::string pending;
+
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) || unlockpt(master))
+            die("pty");
+        path = ptsname(master);
+        // A slave kept open keeps the line up between the bridge's opens.
+        slave = open(path.c_str(), O_RDWR | O_NOCTTY);
+        termios t{};
+        tcgetattr(slave, &t);
+        cfmakeraw(&t);
+        tcsetattr(slave, TCSANOW, &t);
     }
-    return rig;
+    ~Pty() {
+        close(master);
+        close(slave);
+    }
+    std::string line() {
+        std::string got;
+        if (!read_line(master, pending, got, 30000))
+            fail("the bridge sent the device nothing");
+        return got;
+    }
+    void answer(const char *reply = "OK") {
+        line();
+        write_all(master, std::string(reply) + "\r\n");
+    }
+};
+
+// The i-th line of a search, the same for both adapters. Its depth never
+// falls: polyglot drops a line of a lower depth than the one before.
+int depth_of(int i) { return 1 + i / 50; }
+
+std::string analysis_line(int i) {
+    char line[96];
+    std::snprintf(line, sizeof line, ". d %d 0.%02d 0:00:%02d 12/ 34 900/s e7-e5 g1-f3\r\n",
+                  depth_of(i), i % 100, i % 60);
+    return line;
 }
 
-long cpu_ms(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i)
-        fields >> skip;
-    long user = 0, system = 0;
-    fields >> user >> system;
-    return (user + system) * 1000 / sysconf(_SC_CLK_TCK);
+std::string info_line(int i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "info depth %d score cp %d time %d nodes 6300 pv e7e5 g1f3\n",
+                  depth_of(i), i % 100, (i % 60) * 1000);
+    return line;
 }
+
+// The device's move line: "12. ... e7e5", or "move e7e5".
+bool is_move_line(const std::string &line, const std::string &move) {
+    if (line == "move " + move)
+        return true;
+    const std::string tail = ". ... " + move;
+    return line.size() > tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+struct Settings {
+    std::string bridge = PAWNBRIDGE_BINARY;
+    std::string launcher;
+    std::string polyglot = "/usr/games/polyglot";
+    std::string stub = UCI_STUB_BINARY;
+    std::string workdir;
+    int silent_seconds = 10;
+};
+
+// One adapter, started fresh for each round. The figures of a round are
+// taken between ready() and finish().
+class Adapter {
+public:
+    virtual ~Adapter() = default;
+    virtual const char *name() const = 0;
+    // Starts the adapter and brings it to where it relays lines.
+    virtual void start() = 0;
+    // Writes the i-th line into the adapter's input.
+    virtual void put(int i) = 0;
+    // Waits for the adapter's output line for it.
+    virtual void take() = 0;
+    // Ends the search and the process.
+    virtual void finish() = 0;
+    // The adapter's own process, for its CPU time and its system calls.
+    virtual pid_t pid() const = 0;
+};
+
+class Bridge : public Adapter {
+public:
+    explicit Bridge(const Settings &settings) : settings_(settings) {}
+    const char *name() const override { return "pawnbridge"; }
+    pid_t pid() const override { return child_.pid; }
+
+    void start() override {
+        device_ = std::make_unique<Pty>();
+        std::vector<std::string> argv;
+        if (!settings_.launcher.empty())
+            argv.push_back(settings_.launcher);
+        argv.push_back(settings_.bridge);
+        const char *link = std::getenv("PAWNBRIDGE_WINE_COM1_LINK");
+        if (!settings_.launcher.empty() && link && *link) {
+            unlink(link);
+            if (symlink(device_->path.c_str(), link) != 0)
+                die("symlink");
+        }
+        child_ = spawn(argv, settings_.workdir, {"PAWNBRIDGE_COM1=" + device_->path});
+        device_->line();  // " ": no answer
+        for (int i = 0; i < 5; ++i)
+            device_->answer();
+        if (child_.line("the bridge") != "Pawnbridge")
+            fail("the bridge printed no name line");
+        // A long clock, so that the device's silence stays within the read
+        // time-out: "time" sets it, and picks a level that must be answered.
+        long long timeout_ms = (settings_.silent_seconds + 10) * 1000LL;
+        child_.send("time " + std::to_string(timeout_ms / 10));
+        device_->answer();
+        write_all(device_->master, "OK\r\n");
+        child_.line("the bridge");  // the level whisper
+        child_.send("e2e4");
+        device_->answer();
+    }
+    void put(int i) override { write_all(device_->master, analysis_line(i)); }
+    void take() override {
+        if (child_.line("the bridge").empty())
+            fail("the bridge printed an empty thinking line");
+    }
+    void finish() override {
+        write_all(device_->master, "M 1, e7-e5 .\r\n");
+        while (!is_move_line(child_.line("the bridge"), "e7e5")) {
+        }
+        child_.send("quit");
+        child_.wait();
+        device_.reset();
+    }
+
+    // The device's move reply to the bridge's move line, over a run of moves.
+    std::vector<double> moves(int count) {
+        std::vector<double> micros;
+        start();
+        write_all(device_->master, "M 1, e7-e5 .\r\n");
+        while (!is_move_line(child_.line("the bridge"), "e7e5")) {
+        }
+        for (int i = 2; i < count + 2; ++i) {
+            child_.send("d2d4");
+            device_->answer();
+            write_all(device_->master, "M " + std::to_string(i) + ", d7-d5 .\r\n");
+            auto sent = Clock::now();
+            // The move line must not wait for the short read after it, in
+            // which a report may still come.
+            while (!is_move_line(child_.line("the bridge"), "d7d5")) {
+            }
+            micros.push_back(micros_since(sent));
+        }
+        child_.send("quit");
+        child_.wait();
+        device_.reset();
+        return micros;
+    }
+
+private:
+    const Settings &settings_;
+    std::unique_ptr<Pty> device_;
+    Child child_;
+};
+
+class Polyglot : public Adapter {
+public:
+    explicit Polyglot(const Settings &settings) : settings_(settings) {}
+    const char *name() const override { return "polyglot"; }
+    pid_t pid() const override { return child_.pid; }
+
+    void start() override {
+        std::string pidfile = settings_.workdir + "/stub.pid";
+        unlink(pidfile.c_str());
+        child_ = spawn({settings_.polyglot, "-noini", "-ec", settings_.stub + " " + pidfile},
+                       settings_.workdir);
+        child_.send("xboard");
+        child_.send("protover 2");
+        while (child_.line("polyglot") != "feature done=1") {
+        }
+        child_.send("new");
+        child_.send("post");
+        child_.send("e2e4");
+        // Once "pong" comes, polyglot has started the engine's search.
+        child_.send("ping 1");
+        while (child_.line("polyglot") != "pong 1") {
+        }
+        std::string pid;
+        for (int waited = 0; (pid = read_file(pidfile)).empty(); waited += 10) {
+            if (waited > 10000)
+                fail("the UCI stub did not start");
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        engine_out_ = open(("/proc/" + std::to_string(std::atol(pid.c_str())) + "/fd/1").c_str(), O_WRONLY);
+        if (engine_out_ < 0)
+            die("the UCI stub's output");
+    }
+    void put(int i) override { write_all(engine_out_, info_line(i)); }
+    void take() override {
+        // Polyglot's thinking lines start with the depth.
+        for (;;) {
+            std::string line = child_.line("polyglot");
+            if (!line.empty() && line[0] >= '0' && line[0] <= '9')
+                return;
+        }
+    }
+    void finish() override {
+        child_.send("?");
+        while (child_.line("polyglot") != "move e7e5") {
+        }
+        child_.send("quit");
+        child_.wait();
+        close(engine_out_);
+    }
+
+private:
+    const Settings &settings_;
+    Child child_;
+    int engine_out_ = -1;
+};
+
+// The channel alone: cat between the writer and the reader.
+class Channel : public Adapter {
+public:
+    explicit Channel(bool pty) : pty_(pty) {}
+    const char *name() const override { return pty_ ? "pty alone (cat)" : "pipe alone (cat)"; }
+    pid_t pid() const override { return child_.pid; }
+
+    void start() override {
+        if (pty_) {
+            device_ = std::make_unique<Pty>();
+            child_ = spawn({"cat"}, "", {}, device_->slave);
+            writer_ = device_->master;
+        } else {
+            child_ = spawn({"cat"}, "");
+            writer_ = child_.in;
+        }
+    }
+    void put(int i) override { write_all(writer_, analysis_line(i)); }
+    void take() override { child_.line("cat"); }
+    void finish() override {
+        kill(child_.pid, SIGTERM);
+        child_.wait();
+        device_.reset();
+    }
+
+private:
+    bool pty_;
+    std::unique_ptr<Pty> device_;
+    Child child_;
+    int writer_ = -1;
+};
+
+struct Figures {
+    std::vector<double> micros;
+    double cpu = 0;
+    double server_cpu = 0;  // the wine server's, while the lines passed
+    int lines = 0;
+};
 
 double percentile(std::vector<double> sorted, double p) {
+    if (sorted.empty())
+        return 0;
     std::size_t at = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
     return sorted[at];
+}
+
+// server: the wine server's pid when the adapter runs under wine, else -1.
+void relay_round(Adapter &adapter, int lines, int first, pid_t server, Figures &figures) {
+    adapter.start();
+    double before = cpu_us(adapter.pid());
+    double served = cpu_us(server);
+    for (int i = first; i < first + lines; ++i) {
+        adapter.put(i);
+        auto sent = Clock::now();
+        adapter.take();
+        figures.micros.push_back(micros_since(sent));
+    }
+    figures.cpu += cpu_us(adapter.pid()) - before;
+    figures.server_cpu += cpu_us(server) - served;
+    figures.lines += lines;
+    adapter.finish();
+}
+
+// CPU time of the adapter (and of the wine server, when there is one) while
+// its device or engine searches in silence, in ms.
+void idle(Adapter &adapter, int seconds, pid_t server, double &own_ms, double &server_ms) {
+    adapter.start();
+    double own = cpu_us(adapter.pid());
+    double served = cpu_us(server);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    own_ms = (cpu_us(adapter.pid()) - own) / 1000.0;
+    server_ms = (cpu_us(server) - served) / 1000.0;
+    adapter.finish();
+}
+
+// System calls per relayed line: strace -c attached to the adapter while
+// the lines pass, so that start-up and shutdown stay out of the count.
+std::map<std::string, double> syscalls(Adapter &adapter, int lines, const std::string &workdir) {
+    adapter.start();
+    std::string summary = workdir + "/strace.txt";
+    int err_pipe[2];
+    if (pipe(err_pipe))
+        die("pipe");
+    pid_t tracer = fork();
+    if (tracer == 0) {
+        dup2(err_pipe[1], 2);
+        close(err_pipe[0]);
+        close(err_pipe[1]);
+        std::string target = std::to_string(adapter.pid());
+        execlp("strace", "strace", "-f", "-c", "-o", summary.c_str(), "-p", target.c_str(),
+               static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(err_pipe[1]);
+    // strace says on standard error when it has attached.
+    std::string pending, said;
+    do {
+        if (!read_line(err_pipe[0], pending, said, 10000))
+            fail("strace did not attach (is it installed, and may it trace?)");
+    } while (said.find("attached") == std::string::npos);
+    for (int i = 0; i < lines; ++i) {
+        adapter.put(i);
+        adapter.take();
+    }
+    kill(tracer, SIGINT);
+    int status = 0;
+    waitpid(tracer, &status, 0);
+    close(err_pipe[0]);
+    adapter.finish();
+
+    std::map<std::string, double> per_line;
+    std::istringstream table(read_file(summary));
+    std::string row;
+    while (std::getline(table, row)) {
+        std::istringstream fields(row);
+        std::vector<std::string> words;
+        for (std::string word; fields >> word;)
+            words.push_back(word);
+        // % time, seconds, usecs/call, calls, [errors,] syscall
+        if (words.size() < 5 || !std::isdigit(static_cast<unsigned char>(words[0][0])))
+            continue;
+        const std::string &call = words.back();
+        double count = std::atof(words[3].c_str());
+        if (call != "total")
+            per_line[call] = count / lines;
+    }
+    unlink(summary.c_str());
+    return per_line;
+}
+
+void print_syscalls(const char *name, const std::map<std::string, double> &per_line) {
+    double total = 0;
+    std::string text;
+    std::vector<std::pair<double, std::string>> ranked;
+    for (const auto &[call, count] : per_line) {
+        total += count;
+        ranked.push_back({count, call});
+    }
+    std::sort(ranked.rbegin(), ranked.rend());
+    for (const auto &[count, call] : ranked) {
+        char item[64];
+        std::snprintf(item, sizeof item, "%s%.2f %s", text.empty() ? "" : " + ", count, call.c_str());
+        text += item;
+    }
+    std::printf("  %-18s %6.2f = %s\n", name, total, text.c_str());
+}
+
+bool executable(const std::string &path) { return access(path.c_str(), X_OK) == 0; }
+
+// The run's working directory, removed with what the children left in it
+// however the run ends.
+char workdir[] = "/tmp/relay-bench-XXXXXX";
+
+void remove_workdir() {
+    for (const char *left : {"/NovagLog.txt", "/stub.pid", "/stub.pid.partial", "/strace.txt"})
+        unlink((std::string(workdir) + left).c_str());
+    rmdir(workdir);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    int lines = 3000;
-    int moves = 300;
-    int silent_seconds = 10;
-    std::string binary = PAWNBRIDGE_BINARY;
+    Settings settings;
+    int lines = 1000;
+    int rounds = 10;
+    int moves = 100;
+    bool use_polyglot = true;
+    bool trace = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--lines") && i + 1 < argc)
+        std::string arg = argv[i];
+        bool more = i + 1 < argc;
+        if (arg == "--lines" && more)
             lines = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--moves") && i + 1 < argc)
+        else if (arg == "--rounds" && more)
+            rounds = std::atoi(argv[++i]);
+        else if (arg == "--moves" && more)
             moves = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--silent-seconds") && i + 1 < argc)
-            silent_seconds = std::atoi(argv[++i]);
-        else
-            binary = argv[i];
+        else if (arg == "--silent-seconds" && more)
+            settings.silent_seconds = std::atoi(argv[++i]);
+        else if (arg == "--polyglot" && more)
+            settings.polyglot = argv[++i];
+        else if (arg == "--no-polyglot")
+            use_polyglot = false;
+        else if (arg == "--stub" && more)
+            settings.stub = argv[++i];
+        else if (arg == "--strace")
+            trace = true;
+        else if (arg == "--launcher" && more)
+            settings.launcher = argv[++i];
+        else if (arg.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "usage: relay-bench [--lines N] [--rounds R] [--moves N] "
+                                 "[--silent-seconds S] [--polyglot PATH | --no-polyglot] "
+                                 "[--stub PATH] [--strace] [--launcher CMD] [BRIDGE]\n");
+            return 2;
+        } else
+            settings.bridge = arg;
     }
+    if (lines < 1 || rounds < 1 || rounds > lines)
+        fail("--lines must be at least 1 and at least --rounds");
+    // The children run in a working directory of their own.
+    char resolved[4096];
+    if (realpath(settings.bridge.c_str(), resolved) != nullptr)
+        settings.bridge = resolved;
+    if (use_polyglot && !executable(settings.polyglot)) {
+        std::fprintf(stderr, "relay-bench: no polyglot at %s (apt-get install polyglot); "
+                             "the bridge alone is measured\n",
+                     settings.polyglot.c_str());
+        use_polyglot = false;
+    }
+    if (use_polyglot && realpath(settings.stub.c_str(), resolved) != nullptr)
+        settings.stub = resolved;
     signal(SIGPIPE, SIG_IGN);
-    char workdir[] = "/tmp/relay-bench-XXXXXX";
     if (!mkdtemp(workdir))
         die("mkdtemp");
-    Rig rig = start(binary, workdir);
+    std::atexit(remove_workdir);
+    settings.workdir = workdir;
 
-    // A long clock, so that the device's silence stays within the read
-    // time-out: "time" sets it, and picks a level that must be answered.
-    long long timeout_ms = (silent_seconds + 10) * 1000LL;
-    write_all(rig.to_bridge, "time " + std::to_string(timeout_ms / 10) + "\n");
-    rig.answer();
-    write_all(rig.master, "OK\r\n");
-    rig.bridge_line();  // the level whisper
-
-    write_all(rig.to_bridge, "e2e4\n");
-    rig.answer();
-    std::vector<double> micros;
-    micros.reserve(static_cast<std::size_t>(lines));
-    for (int i = 0; i < lines; ++i) {
-        char line[96];
-        std::snprintf(line, sizeof line, ". d %d 0.%02d 0:00:%02d 12/ 34 900/s e7-e5 g1-f3\r\n",
-                      i % 30 + 1, i % 100, i % 60);
-        write_all(rig.master, line);
-        auto sent = Clock::now();
-        rig.bridge_line();
-        micros.push_back(
-            std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+    Bridge bridge(settings);
+    Polyglot polyglot(settings);
+    Channel pty_channel(true), pipe_channel(false);
+    std::vector<Adapter *> adapters = {&bridge};
+    if (use_polyglot)
+        adapters.push_back(&polyglot);
+    if (settings.launcher.empty()) {
+        adapters.push_back(&pty_channel);
+        adapters.push_back(&pipe_channel);
     }
-    std::sort(micros.begin(), micros.end());
-    std::printf("relay overhead over %d analysis lines: median %.1f us, p99 %.1f us, max %.1f us\n",
-                lines, percentile(micros, 0.5), percentile(micros, 0.99), micros.back());
 
-    long before = cpu_ms(rig.pid);
-    sleep(static_cast<unsigned>(silent_seconds));
-    long used = cpu_ms(rig.pid) - before;
-    std::printf("CPU time during a %d-second silent search: %ld ms\n", silent_seconds, used);
+    // Wine's own services keep its server a little busy whatever runs.
+    pid_t server = -1;
+    if (!settings.launcher.empty()) {
+        bridge.start();
+        bridge.finish();
+        server = wineserver_pid();
+    }
 
-    write_all(rig.master, "M 1, e7-e5 .\r\n");
-    rig.bridge_line();
-
-    // The move line must not wait for the short read after it, in which a
-    // report may still come.
-    std::vector<double> move_micros;
-    for (int i = 2; i < moves + 2; ++i) {
-        write_all(rig.to_bridge, "d2d4\n");
-        rig.answer();
-        write_all(rig.master, "M " + std::to_string(i) + ", d7-d5 .\r\n");
-        auto sent = Clock::now();
-        std::string expected = std::to_string(i) + ". ... d7d5";
-        while (rig.bridge_line() != expected) {
+    std::vector<Figures> figures(adapters.size());
+    for (int round = 0; round < rounds; ++round) {
+        int share = lines / rounds + (round < lines % rounds ? 1 : 0);
+        int first = round * (lines / rounds);
+        // Each round in another order, so that none always follows another.
+        for (std::size_t k = 0; k < adapters.size(); ++k) {
+            std::size_t at = (k + static_cast<std::size_t>(round)) % adapters.size();
+            relay_round(*adapters[at], share, first, adapters[at] == &bridge ? server : -1, figures[at]);
         }
-        move_micros.push_back(
-            std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
     }
-    if (!move_micros.empty()) {
-        std::sort(move_micros.begin(), move_micros.end());
-        std::printf("move reply to move line over %d moves: median %.1f us, max %.1f us\n", moves,
-                    percentile(move_micros, 0.5), move_micros.back());
+
+    std::string under = settings.launcher.empty() ? "" : " (the bridge under " + settings.launcher + ")";
+    std::printf("relayed analysis lines: %d per adapter, in %d interleaved rounds of fresh processes%s\n",
+                lines, rounds, under.c_str());
+    std::printf("  %-18s %9s %9s %9s %9s %14s\n", "adapter", "p50 us", "p90 us", "p99 us", "max us",
+                "CPU us/line");
+    for (std::size_t k = 0; k < adapters.size(); ++k) {
+        std::vector<double> sorted = figures[k].micros;
+        std::sort(sorted.begin(), sorted.end());
+        std::printf("  %-18s %9.1f %9.1f %9.1f %9.1f %14.1f", adapters[k]->name(),
+                    percentile(sorted, 0.5), percentile(sorted, 0.9), percentile(sorted, 0.99),
+                    sorted.back(), figures[k].cpu / figures[k].lines);
+        if (adapters[k] == &bridge && server > 0)
+            std::printf(", and the wine server %.1f", figures[k].server_cpu / figures[k].lines);
+        std::printf("\n");
     }
-    write_all(rig.to_bridge, "quit\n");
-    int status = 0;
-    waitpid(rig.pid, &status, 0);
-    std::string cleanup = std::string(workdir) + "/NovagLog.txt";
-    unlink(cleanup.c_str());
-    rmdir(workdir);
+
+    if (trace && settings.launcher.empty()) {
+        std::printf("system calls per relayed line (strace -c over %d lines):\n", lines);
+        for (Adapter *adapter : {static_cast<Adapter *>(&bridge), static_cast<Adapter *>(&polyglot)}) {
+            if (adapter == &polyglot && !use_polyglot)
+                continue;
+            print_syscalls(adapter->name(), syscalls(*adapter, lines, settings.workdir));
+        }
+    }
+
+    std::printf("CPU time while the device (the engine) searches in silence for %d s:\n",
+                settings.silent_seconds);
+    for (Adapter *adapter : {static_cast<Adapter *>(&bridge), static_cast<Adapter *>(&polyglot)}) {
+        if (adapter == &polyglot && !use_polyglot)
+            continue;
+        double own = 0, served = 0;
+        idle(*adapter, settings.silent_seconds, adapter == &bridge ? server : -1, own, served);
+        if (adapter == &bridge && server > 0)
+            std::printf("  %-18s %8.1f ms, and the wine server %.1f ms\n", adapter->name(), own, served);
+        else
+            std::printf("  %-18s %8.1f ms\n", adapter->name(), own);
+    }
+    if (server > 0) {
+        double before = cpu_us(server);
+        std::this_thread::sleep_for(std::chrono::seconds(settings.silent_seconds));
+        std::printf("  %-18s %8.1f ms (wine's own services, with no bridge running)\n", "the wine server",
+                    (cpu_us(server) - before) / 1000.0);
+    }
+
+    if (moves > 0) {
+        std::vector<double> micros = bridge.moves(moves);
+        std::sort(micros.begin(), micros.end());
+        std::printf("the bridge's move line after the device's move reply, over %d moves: p50 %.1f us, "
+                    "max %.1f us\n",
+                    moves, percentile(micros, 0.5), micros.back());
+    }
+
     return 0;
 }

@@ -23,6 +23,16 @@ volatile sig_atomic_t stop_signal = 0;
 
 int port_fd = -1;
 int port_timeout_ms = 0;
+// One read(2) takes whatever the device has sent so far; the link's reads
+// are then served from here until it is used up. Bytes that wait here are
+// bytes waiting on the port, for the reads and the waits alike.
+constexpr std::size_t PORT_BUFFER_SIZE = 1024;
+char port_buffer[PORT_BUFFER_SIZE];
+std::size_t port_next = 0;    // the next byte to hand out
+std::size_t port_filled = 0;  // the end of the bytes read
+// Set when a wait has just seen the port readable: the read that follows
+// need not ask poll(2) again.
+bool port_readable = false;
 // How long after a stop signal the device's answers are still waited for,
 // and when that ends (-1: no stop yet).
 constexpr long long STOP_GRACE_MS = 500;
@@ -235,37 +245,52 @@ void plat_port_close() {
         close(port_fd);
     }
     port_fd = -1;
+    port_next = port_filled = 0;
+    port_readable = false;
 }
 
 void plat_port_set_timeout(int ms) { port_timeout_ms = ms; }
 
 int plat_port_read_byte(char *byte) {
-    long long now = monotonic_ms();
-    long long deadline = now + port_timeout_ms;
     // After a stop the device's answers already on their way are still
-    // taken, for a short while in all; then reads end empty at once.
+    // taken, for a short while in all from the first read after it; then
+    // reads end empty at once.
     bool stopping = stop_signal != 0;
+    if (stopping)
+        stop_grace_end();  // the grace starts with the first read after the stop
+    if (port_next < port_filled) {
+        *byte = port_buffer[port_next++];
+        return 1;
+    }
+    long long deadline = monotonic_ms() + port_timeout_ms;
     if (stopping && deadline > stop_grace_end())
         deadline = stop_grace_end();
     for (;;) {
-        long long left = deadline - monotonic_ms();
-        if (left < 0)
-            left = 0;
-        // Until a stop, its signal ends the wait; after it, only the clock.
-        pollfd p[2] = {{port_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
-        int ready = poll(p, stopping ? 1 : 2, static_cast<int>(left));
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return -errno;
+        if (!port_readable) {
+            long long left = deadline - monotonic_ms();
+            if (left < 0)
+                left = 0;
+            // Until a stop, its signal ends the wait; after it, only the clock.
+            pollfd p[2] = {{port_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
+            int ready = poll(p, stopping ? 1 : 2, static_cast<int>(left));
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -errno;
+            }
+            if (ready == 0)
+                return 0;
+            if (!stopping && stop_signal)
+                return plat_port_read_byte(byte);  // the wait goes on under the stop's rule
         }
-        if (ready == 0)
-            return 0;
-        if (!stopping && stop_signal)
-            return plat_port_read_byte(byte);  // the wait goes on under the stop's rule
-        ssize_t got = read(port_fd, byte, 1);
-        if (got == 1)
+        port_readable = false;
+        ssize_t got = read(port_fd, port_buffer, PORT_BUFFER_SIZE);
+        if (got > 0) {
+            port_filled = static_cast<std::size_t>(got);
+            port_next = 1;
+            *byte = port_buffer[0];
             return 1;
+        }
         if (got < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         // A hung-up line reads as end of file or EIO: the device is gone.
@@ -326,7 +351,10 @@ int plat_wait_input_or_port(int timeout_ms) {
     for (;;) {
         if (stop_signal || stdin_line_ready())
             return 1;
-        long long left = deadline - monotonic_ms();
+        // Bytes already taken from the port are the port's data: the wait
+        // only looks, without waiting, whether an interface line came too.
+        bool buffered = port_next < port_filled;
+        long long left = buffered ? 0 : deadline - monotonic_ms();
         if (left < 0)
             left = 0;
         pollfd p[3] = {{0, POLLIN, 0}, {port_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
@@ -334,16 +362,18 @@ int plat_wait_input_or_port(int timeout_ms) {
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            return 0;
+            return buffered ? 2 : 0;
         }
         if (ready == 0)
-            return 0;
+            return buffered ? 2 : 0;
         if (p[0].revents) {
             stdin_fill(false);
             if (stdin_line_ready())
                 return 1;
         }
         if (p[1].revents)
+            port_readable = true;
+        if (p[1].revents || buffered)
             return 2;
     }
 }

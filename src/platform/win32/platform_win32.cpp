@@ -5,13 +5,17 @@
 //  - An anonymous pipe handle on standard input is always signalled, so it
 //    cannot be waited on together with the port. A reader thread takes whole
 //    lines off standard input and queues them; the main thread waits on an
-//    event that the queue sets, and watches the port's input queue
-//    (ClearCommError) between short waits.
-//  - A port read waits the same way, by short looks at the input queue,
-//    and takes the byte with ReadFile once it is there. A read that blocked
-//    inside ReadFile could be neither woken by a stop request nor told that
-//    the line had gone; under wine a hung-up line even spins a whole core
-//    there until the time-out, which may be minutes.
+//    event that the queue sets.
+//  - The port is opened for overlapped I/O. A one-byte read stays pending
+//    while the device is silent, and its event is what the waits block on,
+//    together with the input queue's event or the stop event; once its byte
+//    has come, one more ReadFile takes whatever else the input queue holds.
+//    A synchronous read could be neither woken by a stop request nor told
+//    that the line had gone (under wine a hung-up line even spins a whole
+//    core in it), and WaitCommEvent is no use under wine: on a
+//    pseudo-terminal it fails at once with ERROR_OPERATION_ABORTED (wine's
+//    TIOCMGET fails there), and on a real line wine serves it by looking at
+//    the port every millisecond.
 //  - Console control events arrive on a thread of their own. Closing the
 //    console (or logging off) sets the stop flag and holds the process open
 //    for a few seconds so the main thread can write its last log entry.
@@ -37,10 +41,8 @@ namespace {
 // ------------------------------------------------------------ stop flag
 
 std::atomic<bool> stop_flag{false};
-
-// How often a wait looks at the port's input queue. At 9600 baud about ten
-// bytes arrive in this time, far less than the queue holds.
-constexpr DWORD PORT_POLL_MS = 5;
+// Set with the flag, for the waits on the port (manual reset).
+HANDLE stop_event = nullptr;
 
 // ---------------------------------------------------- standard input queue
 
@@ -148,19 +150,15 @@ bool input_waiting() {
 
 // --------------------------------------------------------------- console
 
-// The main thread, so that a stop can end a port write it is blocked in.
-HANDLE main_thread = nullptr;
-
-// Sets the stop flag and wakes the main thread if it waits for a line; its
-// other waits look at the flag between their looks at the port. A write to
-// a port whose other end has stopped reading never returns by itself: it
-// is cancelled, and later writes are skipped.
+// Sets the stop flag and wakes the main thread wherever it waits: for a
+// line, for the port, or for a port write that the device does not take
+// (that write is then given up, and later writes are skipped).
 void request_stop() {
     stop_flag = true;
     if (input_ready)
         SetEvent(input_ready);
-    if (main_thread)
-        CancelSynchronousIo(main_thread);
+    if (stop_event)
+        SetEvent(stop_event);
 }
 
 BOOL WINAPI console_event(DWORD event) {
@@ -254,6 +252,97 @@ long queued_bytes() {
     return static_cast<long>(status.cbInQue);
 }
 
+// What the port has delivered beyond the byte last asked for; the link's
+// reads are served from here until it is used up, and the waits count its
+// bytes as the port's data. A read in progress fills the free end.
+constexpr std::size_t PORT_BUFFER_SIZE = 1024;
+char port_buffer[PORT_BUFFER_SIZE];
+std::size_t port_next = 0;    // the next byte to hand out
+std::size_t port_filled = 0;  // the end of the bytes read
+OVERLAPPED read_io;           // the read in progress, if any
+bool read_pending = false;
+OVERLAPPED write_io;
+
+bool port_buffered() { return port_next < port_filled; }
+
+// A failed read's error as the line tells it: a line that is gone (a USB
+// adapter pulled out; under wine, a hung-up pty) no longer reports its
+// state, and that failure is the one to name.
+DWORD line_error(DWORD read_error) {
+    if (queued_bytes() < 0)
+        return static_cast<DWORD>(last_error_or(static_cast<int>(read_error)));
+    return read_error != 0 ? read_error : 1;
+}
+
+// Reads up to size bytes into the free end of the buffer. A read that
+// finishes at once adds its bytes; one that has to wait is left pending.
+// Returns 0 or the system error code.
+DWORD issue_read(DWORD size) {
+    if (!ReadFile(port, port_buffer + port_filled, size, nullptr, &read_io)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING)
+            return error;
+        read_pending = true;
+        return 0;
+    }
+    DWORD got = 0;
+    if (!GetOverlappedResult(port, &read_io, &got, FALSE))
+        return GetLastError();
+    port_filled += got;
+    return 0;
+}
+
+// Once a byte has come, what else the input queue holds is taken with it:
+// the queue says how much is there, so the read finishes at once. Its
+// failures are left for the next read to meet.
+void take_queued() {
+    while (!read_pending && port_filled < PORT_BUFFER_SIZE) {
+        long queued = queued_bytes();
+        if (queued <= 0)
+            return;
+        std::size_t room = PORT_BUFFER_SIZE - port_filled;
+        std::size_t before = port_filled;
+        DWORD size = static_cast<DWORD>(static_cast<std::size_t>(queued) < room ? queued : room);
+        if (issue_read(size) != 0 || port_filled == before)
+            return;
+    }
+}
+
+// Sees that the port is being read: bytes wait in the buffer, or a read is
+// pending. With the buffer used up a one-byte read is started, which waits
+// for the device's next byte however long it takes; the callers' waits
+// bound it. Returns 0, or the line's error when the read failed at once.
+DWORD keep_reading() {
+    if (port_buffered() || read_pending)
+        return 0;
+    port_next = port_filled = 0;
+    DWORD error = issue_read(1);
+    if (error != 0)
+        return line_error(error);
+    if (port_buffered())
+        take_queued();
+    return 0;
+}
+
+// Takes the result of the pending read once its event is set. Returns 0 or
+// the line's error.
+DWORD finish_read() {
+    read_pending = false;
+    DWORD got = 0;
+    if (!GetOverlappedResult(port, &read_io, &got, FALSE))
+        return line_error(GetLastError());
+    port_filled += got;
+    if (got > 0)
+        take_queued();
+    return 0;
+}
+
+// Milliseconds from now to the deadline, as a wait's time-out.
+DWORD wait_ms(ULONGLONG deadline, ULONGLONG now) {
+    ULONGLONG left = deadline - now;
+    return left < INFINITE ? static_cast<DWORD>(left) : INFINITE - 1;
+}
+
 // ------------------------------------------------------------------- log
 
 HANDLE log_file = INVALID_HANDLE_VALUE;
@@ -272,8 +361,7 @@ void write_all(HANDLE handle, const char *data, std::size_t length) {
 }  // namespace
 
 void plat_init() {
-    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
-                    THREAD_TERMINATE, FALSE, 0);
+    stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(console_event, TRUE);
     // Standard output stays a text stream: "\n" goes out as CR LF.
     start_reader();
@@ -293,8 +381,14 @@ int plat_port_open() {
         std::snprintf(device_path, sizeof device_path, "\\\\.\\%s", name);
         name = device_path;
     }
+    if (!read_io.hEvent)
+        read_io.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!write_io.hEvent)
+        write_io.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!read_io.hEvent || !write_io.hEvent)
+        return last_error_or(1);
     HANDLE opened = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return last_error_or(1);
     if (int refused = claim_port(plat_port_name())) {
@@ -329,31 +423,38 @@ int plat_port_open() {
     GetCommMask(opened, &mask);
     SetCommMask(opened, mask | EV_RXCHAR);
 
+    // No time-outs on the port itself: a read waits until its bytes are
+    // there, and the link's own waits bound it.
+    COMMTIMEOUTS timeouts;
+    std::memset(&timeouts, 0, sizeof timeouts);
+    SetCommTimeouts(opened, &timeouts);
+
     port = opened;
     return 0;
 }
 
 void plat_port_close() {
-    if (port != INVALID_HANDLE_VALUE)
+    if (port != INVALID_HANDLE_VALUE) {
+        if (read_pending) {
+            // The read's buffer must outlive it; a read that does not end
+            // when cancelled is left to the closing of the handle.
+            CancelIoEx(port, &read_io);
+            if (WaitForSingleObject(read_io.hEvent, 1000) == WAIT_OBJECT_0) {
+                DWORD got = 0;
+                GetOverlappedResult(port, &read_io, &got, FALSE);
+            }
+            read_pending = false;
+        }
         CloseHandle(port);
+    }
     port = INVALID_HANDLE_VALUE;
+    port_next = port_filled = 0;
     if (port_claim)
         CloseHandle(port_claim);
     port_claim = nullptr;
 }
 
-void plat_port_set_timeout(int ms) {
-    port_timeout_ms = ms > 0 ? ms : 0;
-    if (port == INVALID_HANDLE_VALUE)
-        return;
-    COMMTIMEOUTS timeouts;
-    timeouts.ReadIntervalTimeout = 0;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = ms > 0 ? static_cast<DWORD>(ms) : 0;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
-    SetCommTimeouts(port, &timeouts);
-}
+void plat_port_set_timeout(int ms) { port_timeout_ms = ms > 0 ? ms : 0; }
 
 int plat_port_read_byte(char *byte) {
     ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(port_timeout_ms);
@@ -361,34 +462,62 @@ int plat_port_read_byte(char *byte) {
         // After a stop the device's answers already on their way are still
         // taken, for a short while in all; then reads end empty at once, as
         // a time-out would.
-        if (stop_flag && deadline > stop_grace_end())
+        bool stopping = stop_flag;
+        if (stopping && deadline > stop_grace_end())
             deadline = stop_grace_end();
         if (port == INVALID_HANDLE_VALUE)
             return -ERROR_INVALID_HANDLE;
-        // A line that is gone (a USB adapter pulled out; under wine, a
-        // hung-up pty) no longer reports its state: that is the read's error.
-        long queued = queued_bytes();
-        if (queued < 0)
-            return -last_error_or(1);
-        if (queued > 0)
+        if (DWORD error = keep_reading())
+            return -static_cast<int>(error);
+        if (port_buffered())
             break;
+        if (!read_pending)
+            return 0;  // the read came back empty, as a time-out would
         ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             return 0;
-        ULONGLONG left = deadline - now;
-        Sleep(left < PORT_POLL_MS ? static_cast<DWORD>(left) : PORT_POLL_MS);
+        // Until a stop, its event ends the wait; after it, only the clock.
+        HANDLE events[2] = {read_io.hEvent, stop_event};
+        DWORD count = !stopping && stop_event ? 2 : 1;
+        DWORD woke = WaitForMultipleObjects(count, events, FALSE, wait_ms(deadline, now));
+        if (woke == WAIT_OBJECT_0) {
+            if (DWORD error = finish_read())
+                return -static_cast<int>(error);
+            if (!port_buffered())
+                return 0;
+            break;
+        }
+        if (woke == WAIT_FAILED)
+            return -last_error_or(1);
+        // Timed out or stopped: the clock and the stop's rule decide.
     }
-    // The byte is there, so this returns at once; the port's own read
-    // time-out still bounds it should the queue have said more than it has.
-    DWORD got = 0;
-    if (!ReadFile(port, byte, 1, &got, nullptr))
-        return -last_error_or(1);
-    return got == 1 ? 1 : 0;
+    *byte = port_buffer[port_next++];
+    return 1;
 }
 
 void plat_port_write(const char *data, std::size_t length) {
-    if (port != INVALID_HANDLE_VALUE && !stop_flag)
-        write_all(port, data, length);
+    while (length > 0 && port != INVALID_HANDLE_VALUE && !stop_flag) {
+        DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+        if (!WriteFile(port, data, chunk, nullptr, &write_io)) {
+            if (GetLastError() != ERROR_IO_PENDING)
+                return;
+            // A device that has stopped reading holds the write up until a
+            // stop gives it up.
+            HANDLE events[2] = {write_io.hEvent, stop_event};
+            if (WaitForMultipleObjects(stop_event ? 2 : 1, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                // No write follows a stop, so a write that does not end
+                // when cancelled is left to the closing of the handle.
+                CancelIoEx(port, &write_io);
+                WaitForSingleObject(write_io.hEvent, 1000);
+                return;
+            }
+        }
+        DWORD done = 0;
+        if (!GetOverlappedResult(port, &write_io, &done, FALSE) || done == 0)
+            return;
+        data += done;
+        length -= done;
+    }
 }
 
 namespace {
@@ -454,17 +583,23 @@ int plat_wait_input_or_port(int timeout_ms) {
             return 1;
         if (port == INVALID_HANDLE_VALUE)
             return 0;
-        long queued = queued_bytes();
-        if (queued < 0)
+        if (keep_reading() != 0)
             return 0;  // the line is gone; the read that follows says so
-        if (queued > 0)
+        // Bytes in the buffer, or a read that came back empty: the read
+        // that follows takes them.
+        if (port_buffered() || !read_pending)
             return 2;
         ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             return 0;
-        ULONGLONG left = deadline - now;
-        WaitForSingleObject(input_ready, left < PORT_POLL_MS ? static_cast<DWORD>(left)
-                                                             : PORT_POLL_MS);
+        // Standard input first: it wins when both are ready. The finished
+        // read is taken up by the read that follows.
+        HANDLE events[2] = {input_ready, read_io.hEvent};
+        DWORD woke = WaitForMultipleObjects(2, events, FALSE, wait_ms(deadline, now));
+        if (woke == WAIT_OBJECT_0 + 1)
+            return stop_flag || input_waiting() ? 1 : 2;
+        if (woke == WAIT_FAILED)
+            return 0;
     }
 }
 
