@@ -82,6 +82,9 @@ bool play_turn(bool &force_seen) {
     // The device plays the side on move when its turn begins.
     device_side = side_flag;
     bool heard = false;
+    // What went before the turn (a level's whisper, say) is out before the
+    // turn waits, as before every wait for the interface.
+    std::fflush(stdout);
     for (;;) {
         if (watch != WATCH_NONE && plat_wait_input_or_port(set_read_timeout(0)) == 1) {
             if (!take_interface_line(watch, force_seen))
