@@ -37,7 +37,8 @@ struct FrontEnd {
     // The device plays from its opening book.
     void (*book)();
     // A remark for the chess server or the person at the board, not logged:
-    // the score, mates, the level, the device's greeting. length: the text's.
+    // the score, mates, the level, the device's greeting; none while the
+    // device analyses for the GUI. length: the text's.
     void (*whisper)(const char *text, std::size_t length);
     void (*say)(const char *text);
     // A result, or a command for the chess server ("flag", "adjourn").

@@ -20,6 +20,8 @@ extern int level_kind;                    // last level command sent (0 and 0: n
 extern int level_number;
 extern int solved_count;                  // counts of the last test run
 extern int failed_count;
+extern int display_detail;                // the device's analysis display: 0 off, else its detail
+extern int analysing;                     // 1 while the device analyses for the GUI: no whispers
 
 // --------------------------------------------------------- command loop
 // Game state owned by the command loop.
@@ -46,6 +48,16 @@ void dispatch_command();
 int run_bridge();
 // Puts the device into force mode unless it is there already.
 void enter_force_mode();
+// The GUI's "new", "undo" and "remove", on the game state and the device.
+// In analysis the device stays in force mode through a new game.
+void start_new_game(int keep_force_mode);
+void take_back_moves(int plies);
+// Sends the level that was in force before an analysis (kind and number as
+// they were kept), or chooses one from the clock when none had been sent.
+void restore_level(int kind, int number);
+
+// Analysis mode: "analyze" until "exit" (or the session's end).
+void run_analysis();
 // A move has entered the game (either side's): the side to move changes.
 void note_move_played();
 // The side that made the last move, as report_result wants it.
@@ -56,7 +68,8 @@ int last_mover();
 // while the device is to move is held and answered after its move.
 void handle_protover();
 void handle_ping();
-void handle_setboard();
+// Returns nonzero when the position went to the device.
+int handle_setboard();
 void hold_ping(const char *line);
 void answer_held_pings();
 

@@ -103,12 +103,17 @@ void set_device_level(int kind, int number) {
     front_end->whisper(command, std::strlen(command));
 }
 
+int display_detail = 0;
+
 void set_post_mode(int detail) {
     if (detail <= 0) {
         send_and_read("V");
+        display_detail = 0;
         return;
     }
     send_and_read("H");
+    // Detail 5 or more leaves the device's own detail: at least "on".
+    display_detail = detail <= 4 ? detail : display_detail > 0 ? display_detail : 1;
     if (detail <= 4) {
         detail_command[1] = static_cast<char>('0' + detail);
         send_and_read(detail_command);

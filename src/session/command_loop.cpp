@@ -132,21 +132,7 @@ void handle_force() {
     close_log();
 }
 
-void handle_new() {
-    log_game_event("Game start");
-    fresh_game = 1;
-    side_flag = 0;
-    device_side = 1;  // a new game leaves the device Black until "go"
-    game_plies = 0;
-    in_book = 1;
-    if (force_mode) {
-        set_force_mode(0);
-        force_mode = 0;
-    }
-    move_number = 1;
-    last_score = 0.0f;
-    new_device_game();
-}
+void handle_new() { start_new_game(0); }
 
 // A number from the GUI as whole units, truncated toward zero and held
 // within the limit (not a number counts as 0).
@@ -209,18 +195,9 @@ void set_side_on_move(int side) {
     device_side = !side;
 }
 
-void handle_undo() {
-    take_back();
-    side_flag = !side_flag;
-    if (game_plies > 0)
-        --game_plies;
-}
+void handle_undo() { take_back_moves(1); }
 
-void handle_remove() {
-    take_back();
-    take_back();
-    game_plies = game_plies > 2 ? game_plies - 2 : 0;
-}
+void handle_remove() { take_back_moves(2); }
 
 void handle_rating() {
     long long own = own_rating, opp = opp_rating;
@@ -265,12 +242,50 @@ const Command commands[] = {
     {"test", 4, [] { run_test_suite(std::strlen(command_line) > 5 ? command_line + 5 : ""); }},
     {"protover", 8, handle_protover},
     {"ping", 4, handle_ping},
-    {"setboard", 8, handle_setboard},
+    {"setboard", 8, [] { handle_setboard(); }},
     {"st", 2, handle_move_time},
     {"sd", 2, handle_depth},
+    {"analyze", 7, run_analysis},
 };
 
 }  // namespace
+
+void start_new_game(int keep_force_mode) {
+    log_game_event("Game start");
+    fresh_game = 1;
+    side_flag = 0;
+    device_side = 1;  // a new game leaves the device Black until "go"
+    game_plies = 0;
+    in_book = 1;
+    if (force_mode && !keep_force_mode) {
+        set_force_mode(0);
+        force_mode = 0;
+    }
+    move_number = 1;
+    last_score = 0.0f;
+    new_device_game();
+}
+
+void take_back_moves(int plies) {
+    for (int i = 0; i < plies; ++i) {
+        take_back();
+        side_flag = !side_flag;
+        if (game_plies > 0)
+            --game_plies;
+    }
+}
+
+void restore_level(int kind, int number) {
+    if (kind >= 0 && kind <= 4 && number >= 1 && number <= 8) {
+        set_device_level(kind, number);
+        level_kind = kind;
+        level_number = number;
+    } else {
+        // No level was sent before: the one the clock asks for.
+        level_kind = level_number = 0;
+        choose_level(moves_to_go(), own_time, increment, 0);
+    }
+}
 
 void note_move_played() {
     side_flag = !side_flag;

@@ -10,10 +10,10 @@
 namespace {
 
 // Only what the bridge really does is promised: positions by setboard,
-// ping, white/black, time/otim, and several games in one run. SIGINT is
-// ignored anyway; moves in SAN, analysis, pause and playother do not exist.
+// ping, white/black, time/otim, analysis, and several games in one run.
+// SIGINT is ignored anyway; moves in SAN, pause and playother do not exist.
 const char FEATURES[] =
-    "feature myname=\"Pawnbridge\" setboard=1 ping=1 sigint=0 usermove=0 san=0 analyze=0 "
+    "feature myname=\"Pawnbridge\" setboard=1 ping=1 sigint=0 usermove=0 san=0 analyze=1 "
     "pause=0 playother=0 colors=1 time=1 reuse=1";
 
 // "ping" lines that arrived while the device was to move, answered once its

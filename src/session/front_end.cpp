@@ -74,8 +74,10 @@ void xboard_thinking_v2(const Thinking &t) {
 
 void xboard_book() { send_interface("1 0 100 0 (Book)"); }
 
+// An analysis for the GUI is no game: nothing goes to the chess server.
 void xboard_whisper(const char *text, std::size_t length) {
-    std::printf("tellics whisper %.*s\n", static_cast<int>(length), text);
+    if (!analysing)
+        std::printf("tellics whisper %.*s\n", static_cast<int>(length), text);
 }
 
 void xboard_say(const char *text) { std::printf("tellics say %s\n", text); }
@@ -112,6 +114,11 @@ void uci_info_string(const char *text, std::size_t length) {
 }
 
 void uci_text(const char *text) { uci_info_string(text, std::strlen(text)); }
+
+void uci_whisper(const char *text, std::size_t length) {
+    if (!analysing)
+        uci_info_string(text, length);
+}
 
 void uci_best_move(const char *move) {
     char line[24];
@@ -179,7 +186,7 @@ const FrontEnd XBOARD_V1 = {xboard_move,   xboard_thinking_v1, xboard_book,     
                             send_interface, xboard_resign,     xboard_user_error, xboard_turn_word};
 const FrontEnd XBOARD_V2 = {xboard_move,   xboard_thinking_v2, xboard_book,       xboard_whisper, xboard_say,
                             send_interface, xboard_resign,     xboard_user_error, xboard_turn_word};
-const FrontEnd UCI = {uci_best_move, uci_thinking, uci_book,      uci_info_string, uci_text,
+const FrontEnd UCI = {uci_best_move, uci_thinking, uci_book,      uci_whisper,     uci_text,
                       uci_text,      uci_resign,   uci_text,      uci_turn_word};
 
 }  // namespace

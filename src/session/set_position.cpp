@@ -16,7 +16,7 @@ constexpr std::size_t PLACEMENT_SIZE = 128;
 
 }  // namespace
 
-void handle_setboard() {
+int handle_setboard() {
     static_assert(PLACEMENT_SIZE == 128, "the scan width below follows the area");
     char placement[PLACEMENT_SIZE] = {};
     char side = '\0';
@@ -33,7 +33,7 @@ void handle_setboard() {
                   (side == 'w' || side == 'b');
     if (!usable || !load_position(placement, side)) {
         front_end->user_error("Illegal position");
-        return;
+        return 0;
     }
     // The device now holds this position with the given side to move; the
     // game state follows it. Force mode stays as the GUI left it.
@@ -44,4 +44,5 @@ void handle_setboard() {
     int moves_before = move_number - 1 < 1000000 ? move_number - 1 : 1000000;
     game_plies = 2 * moves_before + side_flag;
     in_book = 0;
+    return 1;
 }

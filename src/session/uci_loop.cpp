@@ -323,13 +323,25 @@ void handle_go(const char *line) {
     set_force_mode(0);
     force_mode = 0;
     move_now();
+    analysing = infinite;
     bool moved = device_turn();
-    if (moved && held.known && held.count < MAX_GAME_PLIES)
-        std::memcpy(held.moves[held.count++], reply_line, MOVE_SIZE);
-    else if (moved)
-        held.known = false;
-    if (!quit_requested)
-        enter_force_mode();
+    analysing = 0;
+    if (quit_requested)
+        return;
+    if (moved && !infinite) {
+        // The device's game goes on with its move, as the GUI's will.
+        if (held.known && held.count < MAX_GAME_PLIES)
+            std::memcpy(held.moves[held.count++], reply_line, MOVE_SIZE);
+        else
+            held.known = false;
+    }
+    enter_force_mode();
+    if (moved && infinite) {
+        // An analysis: the move is the GUI's answer, not a move of the
+        // game; it leaves the device's game at once.
+        take_back();
+        follow_side();
+    }
 }
 
 void handle_uci() {

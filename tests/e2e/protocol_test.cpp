@@ -15,7 +15,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char FEATURES[] =
-    "feature myname=\"Pawnbridge\" setboard=1 ping=1 sigint=0 usermove=0 san=0 analyze=0 "
+    "feature myname=\"Pawnbridge\" setboard=1 ping=1 sigint=0 usermove=0 san=0 analyze=1 "
     "pause=0 playother=0 colors=1 time=1 reuse=1";
 
 struct Session : StartedBridge {

@@ -219,6 +219,11 @@ TEST(Uci, InfiniteSearchesUntilStop) {
     s.bridge.send("stop");
     s.device.expect("J");
     s.device_moves("M 1, e2-e4 .", "e2e4");
+    // The move was the analysis's answer: out of the device's game again.
+    s.device.answer("T", "Take back e2-e4");
+    s.bridge.send("position startpos moves d2d4");
+    s.device.answer("Md2d4", "OK");
+    s.ready();
     EXPECT_EQ(s.quit(), 0);
 }
 

@@ -1,0 +1,197 @@
+// Analysis mode ("analyze" to "exit"): the device searches the position the
+// GUI shows, at its analysis level and in force mode, without playing. When
+// the position changes the search is ended without the device's move
+// entering the game: move now, take its move back, change the position,
+// search again.
+#include <cstdio>
+#include <cstring>
+
+#include "analysis_line.h"
+#include "front_end.h"
+#include "pawnbridge.h"
+#include "platform.h"
+
+int analysing = 0;
+
+namespace {
+
+// Nothing but the GUI or the device ends a wait: the device may think in
+// silence for as long as the GUI lets it.
+constexpr int ANALYSIS_WAIT_MS = 3600 * 1000;
+// The device's answer to move-now comes within this many lines.
+constexpr int LINES_BEFORE_THE_MOVE = 64;
+
+// What the device last said of the current search, for ".".
+struct SearchStatus {
+    long long seconds, nodes;
+    int depth, searched, root_moves;
+};
+SearchStatus status;
+
+void start_search() {
+    status = SearchStatus{};
+    move_now();
+}
+
+// Move now, and read up to the device's move; take_back: take it out of
+// the device's game again (not needed when a new game or a position
+// replaces the game anyway). The lines before the move belong to the
+// position being left and are not shown.
+void stop_search(bool take_back_move) {
+    move_now();
+    for (int i = 0; i < LINES_BEFORE_THE_MOVE; ++i) {
+        read_device(reply_line);
+        reply_line[std::strcspn(reply_line, "\r")] = '\0';
+        if (reply_line[0] == '\0')
+            return;  // no move came: nothing entered its game
+        AnalysisLine fields;
+        if (std::strstr(reply_line, "Book") || parse_analysis_line(reply_line, &fields))
+            continue;
+        int number = 0, book = 0;
+        if (parse_device_move(&number, reply_line, &book) && take_back_move)
+            take_back();
+        return;
+    }
+}
+
+void report_status() {
+    char line[96];
+    int left = status.root_moves - status.searched;
+    std::snprintf(line, sizeof line, "stat01: %lld %lld %d %d %d", status.seconds * 100, status.nodes,
+                  status.depth, left > 0 ? left : 0, status.root_moves > 0 ? status.root_moves : 0);
+    send_interface(line);
+}
+
+// A device line while it analyses.
+void take_device_line() {
+    read_device(reply_line);
+    reply_line[std::strcspn(reply_line, "\r")] = '\0';
+    if (reply_line[0] == '\0')
+        return;
+    AnalysisLine fields;
+    if (parse_analysis_line(reply_line, &fields) && !std::strstr(reply_line, "Book")) {
+        long long seconds = analysis_seconds(fields);
+        status = {seconds, static_cast<long long>(fields.speed) * seconds, fields.depth, fields.count_a,
+                  fields.count_b};
+    }
+    if (relay_analysis(reply_line))
+        return;
+    // The device ended its search by itself with a move: back out of its
+    // game with it, and on with the search.
+    int number = 0, book = 0;
+    if (parse_device_move(&number, reply_line, &book)) {
+        take_back();
+        start_search();
+    }
+}
+
+bool starts_with(const char *line, const char *word) {
+    return std::strncmp(line, word, std::strlen(word)) == 0;
+}
+
+bool is_square(const char *at) { return at[0] >= 'a' && at[0] <= 'h' && at[1] >= '1' && at[1] <= '8'; }
+
+// A move from the GUI: the device takes it in force mode, as in a set-up.
+void take_gui_move(const char *line) {
+    fresh_game = 0;
+    if (send_move(line) || end_code != 0) {
+        note_move_played();
+        report_result(last_mover(), own_time, opp_time);
+        return;
+    }
+    char answer[LINE_BUFFER_SIZE + 16];
+    std::snprintf(answer, sizeof answer, "Illegal move: %s", line);
+    send_interface(answer);
+}
+
+// Acts on one line from the GUI. Returns false when analysis is over.
+bool take_gui_line(const char *line) {
+    if (is_square(line) && is_square(line + 2)) {
+        stop_search(true);
+        take_gui_move(line);
+        start_search();
+    } else if (line[0] == '.') {
+        report_status();
+    } else if (starts_with(line, "undo")) {
+        stop_search(true);
+        take_back_moves(1);
+        start_search();
+    } else if (starts_with(line, "remove")) {
+        stop_search(true);
+        take_back_moves(2);
+        start_search();
+    } else if (starts_with(line, "new")) {
+        stop_search(false);
+        start_new_game(1);
+        start_search();
+    } else if (starts_with(line, "setboard")) {
+        stop_search(false);
+        if (!handle_setboard())
+            take_back();  // the device's own move is still in its game
+        start_search();
+    } else if (starts_with(line, "ping")) {
+        handle_ping();
+    } else if (starts_with(line, "exit")) {
+        stop_search(true);
+        return false;
+    } else if (starts_with(line, "quit")) {
+        move_now();  // it stops searching; nothing more is waited for
+        quit_requested = 1;
+        return false;
+    }
+    // "hint", "bk" and anything else: logged, nothing more.
+    return true;
+}
+
+}  // namespace
+
+void run_analysis() {
+    // What the game was before, to be given back on "exit".
+    int kept_force = force_mode;
+    int kept_kind = level_kind, kept_number = level_number;
+    int kept_display = display_detail;
+    float kept_score = last_score;
+    int kept_book = in_book;
+
+    analysing = 1;
+    enter_force_mode();
+    if (display_detail == 0)
+        set_post_mode(3);
+    choose_analysis_level();
+    start_search();
+    for (;;) {
+        std::fflush(stdout);
+        int ready = plat_wait_input_or_port(ANALYSIS_WAIT_MS);
+        if (ready == 2) {
+            take_device_line();
+            continue;
+        }
+        if (ready != 1)
+            continue;
+        if (!plat_stdin_read_line(command_line, sizeof command_line)) {
+            // The GUI has gone: the device stops, the session ends.
+            move_now();
+            quit_requested = 1;
+            break;
+        }
+        if (!log_is_open())
+            open_log(0);
+        log_text("==> ");
+        log_text(command_line);
+        log_text("\r\n");
+        if (!take_gui_line(command_line))
+            break;
+    }
+    analysing = 0;
+    if (quit_requested)
+        return;
+    last_score = kept_score;
+    in_book = kept_book;
+    restore_level(kept_kind, kept_number);
+    if (kept_display == 0)
+        set_post_mode(0);
+    if (!kept_force) {
+        set_force_mode(0);
+        force_mode = 0;
+    }
+}
