@@ -87,8 +87,12 @@ bool play_turn(bool &force_seen) {
     std::fflush(stdout);
     for (;;) {
         if (watch != WATCH_NONE && plat_wait_input_or_port(set_read_timeout(0)) == 1) {
-            if (!take_interface_line(watch, force_seen))
+            if (!take_interface_line(watch, force_seen)) {
+                // A GUI still waiting for the search's end (a UCI GUI
+                // that said "stop" and then "quit") gets it.
+                front_end->device_move(nullptr);
                 return false;
+            }
             // The interface's lines first: a GUI that is closing sends
             // several at once and kills the engine moments later.
             continue;
