@@ -62,12 +62,14 @@ void report_status() {
     send_interface(line);
 }
 
-// A device line while it analyses.
-void take_device_line() {
+// A device line while it analyses. False when the port said it had
+// something and no byte came: the line has failed (a device unplugged, a
+// cable pulled).
+bool take_device_line() {
     read_device(reply_line);
     reply_line[std::strcspn(reply_line, "\r")] = '\0';
     if (reply_line[0] == '\0')
-        return;
+        return false;
     AnalysisLine fields;
     if (parse_analysis_line(reply_line, &fields) && !std::strstr(reply_line, "Book")) {
         long long seconds = analysis_seconds(fields);
@@ -75,7 +77,7 @@ void take_device_line() {
                   fields.count_b};
     }
     if (relay_analysis(reply_line))
-        return;
+        return true;
     // The device ended its search by itself with a move: back out of its
     // game with it, and on with the search.
     int number = 0, book = 0;
@@ -83,6 +85,7 @@ void take_device_line() {
         take_back();
         start_search();
     }
+    return true;
 }
 
 bool starts_with(const char *line, const char *word) {
@@ -159,11 +162,17 @@ void run_analysis() {
         set_post_mode(3);
     choose_analysis_level();
     start_search();
+    // Once the line has failed only the GUI is waited for: a port that
+    // keeps failing at once must not be read in a loop.
+    bool line_failed = false;
     for (;;) {
         std::fflush(stdout);
-        int ready = plat_wait_input_or_port(ANALYSIS_WAIT_MS);
+        int ready = line_failed ? 1 : plat_wait_input_or_port(ANALYSIS_WAIT_MS);
         if (ready == 2) {
-            take_device_line();
+            if (!take_device_line()) {
+                line_failed = true;
+                report_silent_device();
+            }
             continue;
         }
         if (ready != 1)

@@ -158,3 +158,23 @@ TEST(Analysis, ExitRestoresTheLevelAndForceModeThatWereThere) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Analysis, AFailedLineIsReportedAndNotReadInALoop) {
+    Analysing s;
+    s.device.send_line(analysis(".=", 4, "0.30", "0:00:01", "e2-e4"));
+    s.bridge.expect("4 30 100 900 e2-e4");
+    s.device.close_master();  // the cable pulled out
+    EXPECT_TRUE(is_silent_device_report(s.bridge.expect_line()));
+    long before = cpu_ms(s.bridge.pid());
+    EXPECT_TRUE(s.bridge.quiet(300));
+    EXPECT_LE(cpu_ms(s.bridge.pid()) - before, 60);  // waiting, not spinning
+    s.bridge.send(".");
+    s.bridge.expect("stat01: 100 900 4 22 34");
+    s.bridge.send("quit");
+    EXPECT_EQ(s.bridge.wait_exit(), 0);
+    EXPECT_NE(s.log().rfind("Session ends: "), std::string::npos);
+}
+
+}  // namespace
