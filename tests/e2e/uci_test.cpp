@@ -244,23 +244,29 @@ TEST(Uci, ATurnWithoutAMoveStillAnswersBestmove) {
     EXPECT_EQ(s.quit(), 0);
 }
 
-TEST(Uci, QuitTheEndOfInputOrAStopSignalEndTheSession) {
-    for (int how = 0; how < 3; ++how) {
-        UciSession s;
-        s.new_game();
-        s.go("go infinite", "L AN8");
-        auto asked = Clock::now();
-        if (how == 0)
-            s.bridge.send("quit");
-        else if (how == 1)
-            s.bridge.close_stdin();
-        else
-            kill(s.bridge.pid(), SIGTERM);
-        s.device.expect("J");
-        EXPECT_EQ(s.bridge.wait_exit(), 0) << how;
-        EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(1500)) << how;
-        EXPECT_NE(s.log().rfind("Session ends: "), std::string::npos) << how;
-    }
+// How the session is ended: 0 quit, 1 the end of input, 2 SIGTERM.
+void ended_while_thinking(int how) {
+    UciSession s;
+    s.new_game();
+    s.go("go infinite", "L AN8");
+    auto asked = Clock::now();
+    if (how == 0)
+        s.bridge.send("quit");
+    else if (how == 1)
+        s.bridge.close_stdin();
+    else
+        kill(s.bridge.pid(), SIGTERM);
+    s.device.expect("J");
+    EXPECT_EQ(s.bridge.wait_exit(), 0) << how;
+    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(1500)) << how;
+    EXPECT_NE(s.log().rfind("Session ends: "), std::string::npos) << how;
 }
+
+TEST(Uci, QuitOrTheEndOfInputEndTheSessionWhileTheDeviceThinks) {
+    ended_while_thinking(0);
+    ended_while_thinking(1);
+}
+
+TEST(Stop, AUciSessionEndsOnTerminateWhileTheDeviceThinks) { ended_while_thinking(2); }
 
 }  // namespace
