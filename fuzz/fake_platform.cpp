@@ -27,6 +27,7 @@ bool unplugged = false;
 bool port_open = false;
 
 std::deque<std::string> interface_lines;
+void (*line_read_hook)(const char *line) = nullptr;
 
 bool log_open = false;
 bool log_refused = false;
@@ -70,6 +71,7 @@ void reset() {
     port_size = port_at = 0;
     unplugged = false;
     interface_lines.clear();
+    line_read_hook = nullptr;
     log_refused = false;
     log_text.clear();
     written_text.clear();
@@ -101,6 +103,8 @@ void set_interface_text(const std::uint8_t *data, std::size_t size,
 }
 
 void refuse_log(bool refuse) { log_refused = refuse; }
+
+void on_line_read(void (*hook)(const char *line)) { line_read_hook = hook; }
 
 bool port_drained() {
     std::uint8_t ignored;
@@ -189,6 +193,8 @@ int plat_stdin_read_line(char *dst, std::size_t size) {
     if (!log_refused)
         owed.append(dst);  // the text as far as its first NUL is what can be logged
     interface_lines.pop_front();
+    if (line_read_hook != nullptr)
+        line_read_hook(dst);
     return 1;
 }
 

@@ -28,6 +28,9 @@ void set_interface_text(const std::uint8_t *data, std::size_t size,
                         bool (*keep)(const std::string &line) = nullptr);
 // Makes the next log opens fail (another writer holds the file).
 void refuse_log(bool refuse);
+// Called with each interface line as a read hands it out (a peek is not a
+// read), before the bridge acts on it; reset() removes it.
+void on_line_read(void (*hook)(const char *line));
 
 // True when nothing but time-outs is left in the device stream.
 bool port_drained();

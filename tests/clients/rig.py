@@ -50,6 +50,23 @@ class Rig:
     def log(self):
         return (self.dir / "NovagLog.txt").read_bytes().decode("latin-1")
 
+    def leftovers(self):
+        """Processes of this rig still running: the emulator (its port on its
+        command line) or a bridge (the port in its environment)."""
+        port = str(self.port).encode()
+        found = []
+        for entry in pathlib.Path("/proc").iterdir():
+            if not entry.name.isdigit():
+                continue
+            try:
+                cmdline = (entry / "cmdline").read_bytes().split(b"\0")
+                environ = (entry / "environ").read_bytes().split(b"\0")
+            except OSError:
+                continue  # gone meanwhile, or not ours to read
+            if port in cmdline or b"PAWNBRIDGE_COM1=" + port in environ:
+                found.append(f"{entry.name} {cmdline[0].decode(errors='replace')}")
+        return found
+
     def close(self):
         self.emulator.terminate()
         try:
