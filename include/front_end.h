@@ -11,7 +11,8 @@
 struct Thinking {
     int depth;
     char marker;           // the first protocol's mark after the ply, or a blank
-    long long centipawns;  // from the device's side
+    long long centipawns;  // from the device's side, truncated toward zero
+    float pawns;           // the score as the device gave it
     int mate;              // moves to mate the device reports: > 0 for it, < 0 against it, 0 none
     long long seconds;
     long long nodes;

@@ -98,7 +98,9 @@ bool play_turn(bool &force_seen) {
             continue;
         }
         read_device(reply_line);
-        if (reply_line[0] != '\0')
+        // An end-of-game report is taken up by the read itself: the device
+        // has spoken even when nothing follows it.
+        if (reply_line[0] != '\0' || end_code != 0)
             heard = true;
         reply_line[std::strcspn(reply_line, "\r")] = '\0';
         if (!relay_analysis(reply_line))

@@ -4,6 +4,7 @@
 #include "front_end.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -147,12 +148,23 @@ void uci_variation(const char *pv, char *out, std::size_t size) {
     }
 }
 
+// The device's pawns to the nearest centipawn: its 0.13 is a float just
+// below 0.13, which truncation would show as 12.
+long long nearest_centipawns(float pawns) {
+    double cp = static_cast<double>(pawns) * 100.0;
+    if (std::isnan(cp))
+        return 0;
+    if (cp >= 1e15 || cp <= -1e15)
+        return cp > 0 ? 1000000000000000LL : -1000000000000000LL;
+    return std::llround(cp);
+}
+
 void uci_thinking(const Thinking &t) {
     char score[40];
     if (t.mate != 0)
         std::snprintf(score, sizeof score, "mate %d", t.mate);
     else
-        std::snprintf(score, sizeof score, "cp %lld", t.centipawns);
+        std::snprintf(score, sizeof score, "cp %lld", nearest_centipawns(t.pawns));
     char variation[INFO_LINE_SIZE / 2];
     uci_variation(t.pv, variation, sizeof variation);
     char line[INFO_LINE_SIZE];

@@ -104,7 +104,8 @@ bool read_position(const char *line) {
     } else if (word_is(word, length, "fen")) {
         wanted.from_fen = true;
         std::size_t used = 0;
-        for (int field = 0; field < 6; ++field) {
+        int fields = 0;
+        for (int field = 0; field < 6; ++field, ++fields) {
             const char *before = at;
             word = next_word(at, length);
             if (length == 0 || word_is(word, length, "moves")) {
@@ -128,7 +129,9 @@ bool read_position(const char *line) {
             }
         }
         wanted.fen[used > 0 ? used - 1 : 0] = '\0';
-        if (wanted.side != 'w' && wanted.side != 'b') {
+        // Without a side to move the device would be told White to move
+        // for a position the GUI may mean for Black.
+        if (fields < 2 || (wanted.side != 'w' && wanted.side != 'b')) {
             tell("Pawnbridge: the chess computer cannot take the position %.*s", wanted.fen,
                  static_cast<int>(std::strlen(wanted.fen)));
             return false;
@@ -295,13 +298,24 @@ void handle_go(const char *line) {
         }
     }
 
+    if (!held.known) {
+        // The last position did not reach the device: a search now would
+        // answer for some other position.
+        front_end->user_error("Pawnbridge: no position to search: the last one did not reach the chess computer");
+        front_end->device_move(nullptr);
+        return;
+    }
     int side = side_flag;
     int timeout = UNTIMED_SEARCH_MS;
     if (infinite) {
         choose_analysis_level();
     } else if (move_time >= 0) {
         choose_move_time_level(static_cast<int>(move_time / 1000));
-        timeout = static_cast<int>(move_time);
+        // The level's own time may pass the GUI's, and the device may
+        // think in silence: only a long silence counts as no answer.
+        timeout = static_cast<int>(move_time > 100000000 ? 300000000 : 3 * move_time);
+        if (timeout < 5000)
+            timeout = 5000;
     } else if (depth >= 0) {
         choose_depth_level(static_cast<int>(depth));
     } else if (clock_ms[side] >= 0) {

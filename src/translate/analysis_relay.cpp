@@ -161,6 +161,7 @@ int relay_analysis(const char *line) {
     thinking.depth = a.depth;
     thinking.marker = marker_for(a.status);
     thinking.centipawns = centipawns(score);
+    thinking.pawns = score;
     thinking.mate = mate;
     thinking.seconds = analysis_seconds(a);
     thinking.nodes = saturating_product(a.speed, thinking.seconds);

@@ -213,8 +213,9 @@ TEST(Uci, InfiniteSearchesUntilStop) {
     UciSession s;
     s.new_game();
     s.go("go infinite", "L AN8");
-    s.device.send_line(analysis(".=", 9, "0.25", "e2-e4"));
-    s.bridge.expect("info depth 9 score cp 25 time 7000 nodes 6300 nps 900 pv e2e4");
+    // To the nearest centipawn: the device's 0.13 is no 12.
+    s.device.send_line(analysis(".=", 9, "0.13", "e2-e4"));
+    s.bridge.expect("info depth 9 score cp 13 time 7000 nodes 6300 nps 900 pv e2e4");
     EXPECT_TRUE(s.device.quiet(300));
     s.bridge.send("stop");
     s.device.expect("J");
@@ -230,17 +231,26 @@ TEST(Uci, InfiniteSearchesUntilStop) {
 TEST(Uci, ATurnWithoutAMoveStillAnswersBestmove) {
     UciSession s;
     s.new_game();
-    // The game is over: the device reports it instead of a move.
+    s.bridge.send("position startpos");
+    // The game is over: the device reports it instead of a move, and says
+    // nothing more; it is no silent device.
     s.go("go movetime 1000", "L AT1");
-    s.device.send("M#5 Checkmate\r\nNo move\r\n");
-    s.bridge.expect("info string 0-1 {Black mates}");
-    s.bridge.expect("bestmove 0000");
+    s.device.send("M#5 Checkmate\r\n");
+    s.bridge.expect("info string 0-1 {Black mates}", 5000);
+    s.bridge.expect("bestmove 0000", 5000);
     s.device.answer("U ON");
     // A silent device: told, and still a bestmove.
-    s.go("go movetime 1000", "");
+    s.go("go wtime 1000 btime 1000", "L FD3");
     EXPECT_TRUE(is_silent_device_report(s.bridge.expect_line(5000), "info string "));
     s.bridge.expect("bestmove 0000");
     s.device.answer("U ON");
+    // A position that did not reach the device: no search of another one.
+    s.bridge.send("position fen 4k3/8/8/8/8/8/8/4K3");
+    s.bridge.expect("info string Pawnbridge: the chess computer cannot take the position 4k3/8/8/8/8/8/8/4K3");
+    s.bridge.send("go movetime 1000");
+    s.bridge.expect("info string Pawnbridge: no position to search: the last one did not reach the chess computer");
+    s.bridge.expect("bestmove 0000");
+    EXPECT_TRUE(s.device.quiet(100));
     EXPECT_EQ(s.quit(), 0);
 }
 
