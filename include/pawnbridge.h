@@ -48,6 +48,9 @@ void dispatch_command();
 int run_bridge();
 // Puts the device into force mode unless it is there already.
 void enter_force_mode();
+// A move from the interface, in command_line: to the device, and in force
+// mode that is all; otherwise the device's turn follows.
+void handle_move();
 // The GUI's "new", "undo" and "remove", on the game state and the device.
 // In analysis the device stays in force mode through a new game.
 void start_new_game(int keep_force_mode);

@@ -94,24 +94,11 @@ bool starts_with(const char *line, const char *word) {
 
 bool is_square(const char *at) { return at[0] >= 'a' && at[0] <= 'h' && at[1] >= '1' && at[1] <= '8'; }
 
-// A move from the GUI: the device takes it in force mode, as in a set-up.
-void take_gui_move(const char *line) {
-    fresh_game = 0;
-    if (send_move(line) || end_code != 0) {
-        note_move_played();
-        report_result(last_mover(), own_time, opp_time);
-        return;
-    }
-    char answer[LINE_BUFFER_SIZE + 16];
-    std::snprintf(answer, sizeof answer, "Illegal move: %s", line);
-    send_interface(answer);
-}
-
 // Acts on one line from the GUI. Returns false when analysis is over.
 bool take_gui_line(const char *line) {
     if (is_square(line) && is_square(line + 2)) {
         stop_search(true);
-        take_gui_move(line);
+        handle_move();  // the device is in force mode: it takes the move and waits
         start_search();
     } else if (line[0] == '.') {
         report_status();

@@ -45,30 +45,6 @@ int is_square(const char *at) {
 
 int is_coordinate_move(const char *line) { return is_square(line) && is_square(line + 2); }
 
-void handle_move() {
-    fresh_game = 0;
-    if (!send_move(command_line)) {
-        if (end_code != 0) {
-            // The device took the move and announced the end of the game
-            // in its place.
-            note_move_played();
-            report_result(last_mover(), own_time, opp_time);
-            return;
-        }
-        char answer[LINE_BUFFER_SIZE + 16];
-        std::snprintf(answer, sizeof answer, "Illegal move: %s", command_line);
-        send_interface(answer);
-        return;
-    }
-    note_move_played();
-    if (force_mode) {
-        if (side_flag)
-            ++move_number;
-        return;
-    }
-    device_turn();
-}
-
 // The moves the device still has to play before its time control ends, 0
 // for a control without a number of moves. It has made half the plies of
 // the game, the first of them when it plays White; a "time" line comes just
@@ -293,6 +269,31 @@ void note_move_played() {
 }
 
 int last_mover() { return !side_flag; }
+
+// A move from the interface, in command_line.
+void handle_move() {
+    fresh_game = 0;
+    if (!send_move(command_line)) {
+        if (end_code != 0) {
+            // The device took the move and announced the end of the game
+            // in its place.
+            note_move_played();
+            report_result(last_mover(), own_time, opp_time);
+            return;
+        }
+        char answer[LINE_BUFFER_SIZE + 16];
+        std::snprintf(answer, sizeof answer, "Illegal move: %s", command_line);
+        send_interface(answer);
+        return;
+    }
+    note_move_played();
+    if (force_mode) {
+        if (side_flag)
+            ++move_number;
+        return;
+    }
+    device_turn();
+}
 
 void enter_force_mode() {
     if (force_mode)
