@@ -91,14 +91,15 @@ std::vector<double> sorted(std::vector<double> values) {
     return values;
 }
 
-// "p50 X, max Y" of durations in µs; with p90 when asked.
-std::string spread(const std::vector<double> &micros, bool with_p90 = false) {
+// "p50 X, max Y" of durations in µs; with p90 and p99 when asked (a rare
+// late answer is the machine's load as often as the bridge's).
+std::string spread(const std::vector<double> &micros, bool tail = false) {
     if (micros.empty())
         return "none";
     std::vector<double> s = sorted(micros);
     std::string text = "p50 " + duration(percentile(s, 0.5));
-    if (with_p90)
-        text += ", p90 " + duration(percentile(s, 0.9));
+    if (tail)
+        text += ", p90 " + duration(percentile(s, 0.9)) + ", p99 " + duration(percentile(s, 0.99));
     return text + ", max " + duration(s.back());
 }
 
@@ -239,10 +240,12 @@ public:
     Clock::time_point started() const { return started_; }
     std::size_t commands() const { return device_.received.size(); }
 
-    // Writes a line to the bridge; returns when the write was done.
+    // Writes a line to the bridge; returns when the write began. The
+    // bridge may answer before the write returns, as it may to a GUI.
     Clock::time_point say(const std::string &line) {
+        Clock::time_point at = Clock::now();
         bridge_.send(line);
-        return Clock::now();
+        return at;
     }
 
     // One wait on both ends of the bridge, until either has something, the
@@ -487,7 +490,7 @@ void print_uci(const Settings &settings, int baud, const UciFigures &f) {
     std::snprintf(label, sizeof label, "isready -> readyok while the device thinks (%zu probes)", f.readyok.size());
     row(label, spread(f.readyok, true));
     std::snprintf(label, sizeof label, "device's move reply -> bestmove (%zu moves)", f.bestmove.size());
-    row(label, spread(f.bestmove));
+    row(label, spread(f.bestmove, true));
     std::snprintf(label, sizeof label, "device commands per position in a game (%zu positions)",
                   f.position_commands.size());
     row(label, count_spread(f.position_commands));
@@ -653,8 +656,8 @@ void analysis(const Settings &settings) {
             std::string pong = "pong " + std::to_string(measured.size() + 1);
             // One write, as a GUI that pings writes them: the change is
             // done before the ping is read.
-            write_all(bridge.in, change.line + "\nping " + std::to_string(measured.size() + 1) + "\n");
             Clock::time_point asked = Clock::now();
+            write_all(bridge.in, change.line + "\nping " + std::to_string(measured.size() + 1) + "\n");
             Stamped done = output.expect(is(pong), pong);
             Stamped first = output.expect(is_thinking_line, "a thinking line after " + change.line);
             measured.push_back({change.kind, micros_between(asked, done.at), micros_between(asked, first.at), {}});
