@@ -5,6 +5,7 @@
 //      do: the device's start-up is in it) and once it is up;
 //    - "isready" to "readyok" while the device thinks and reports;
 //    - the last byte of the device's move reply to "bestmove";
+//    - for comparison, the pty and a pipe alone (cat) after the same idles;
 //    - the device commands for each "position" through a game;
 //    - a "position" of a long game one move on: the time until the device
 //      has the new move's command, and the commands it took; and the same
@@ -41,6 +42,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_support.hpp"
@@ -321,6 +323,7 @@ private:
 };
 
 struct UciFigures {
+    std::vector<double> channel;
     std::vector<double> uciok_at_start, uciok_when_up;
     std::vector<double> readyok, bestmove;
     std::vector<double> position_commands;
@@ -445,6 +448,32 @@ void game(const Settings &settings, int baud, UciFigures &figures) {
     }
 }
 
+// The floor under readyok and bestmove: a line through the pty and a pipe
+// with nothing but cat between them, after the same idle moments as the
+// bridge has while the device thinks; a process woken from its wait pays
+// the machine's own time to run it again.
+void channel_alone(const Settings &settings, UciFigures &figures) {
+    Pty pty;
+    Child cat = spawn({"cat"}, "", {}, pty.slave);
+    LineReader output(cat.out);
+    std::mt19937 random(54321);
+    std::uniform_int_distribution<int> gap_ms(settings.line_ms / 3, settings.line_ms * 3 / 2);
+    for (int i = 0; i < settings.searches * 3; ++i) {
+        std::this_thread::sleep_for(milliseconds(gap_ms(random)));
+        Clock::time_point sent = Clock::now();
+        write_all(pty.master, "M 1, e7-e5 .\r\n");
+        while (output.lines.empty()) {
+            pollfd p{output.fd(), POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0 || !output.take())
+                fail("cat passed nothing on");
+        }
+        figures.channel.push_back(micros_between(sent, output.lines.front().at));
+        output.lines.pop_front();
+    }
+    kill(cat.pid, SIGTERM);
+    cat.wait();
+}
+
 // A long game on the device, then the GUI's position one move on and one
 // move back, again and again.
 void long_game(const Settings &settings, int baud, UciFigures &figures) {
@@ -491,6 +520,9 @@ void print_uci(const Settings &settings, int baud, const UciFigures &f) {
     row(label, spread(f.readyok, true));
     std::snprintf(label, sizeof label, "device's move reply -> bestmove (%zu moves)", f.bestmove.size());
     row(label, spread(f.bestmove, true));
+    std::snprintf(label, sizeof label, "a line through the pty and a pipe alone, cat (%zu lines)",
+                  f.channel.size());
+    row(label, spread(f.channel, true));
     std::snprintf(label, sizeof label, "device commands per position in a game (%zu positions)",
                   f.position_commands.size());
     row(label, count_spread(f.position_commands));
@@ -788,6 +820,7 @@ int main(int argc, char **argv) {
             UciFigures figures;
             handshakes(settings, baud, figures);
             game(settings, baud, figures);
+            channel_alone(settings, figures);
             long_game(settings, baud, figures);
             print_uci(settings, baud, figures);
             std::fflush(stdout);
