@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "bench_support.hpp"
+#include "change_log.hpp"
 
 #ifndef PAWNBRIDGE_BINARY
 #define PAWNBRIDGE_BINARY "pawnbridge"
@@ -618,43 +619,6 @@ struct Measured {
     double line_bytes = 0;
 };
 
-// The device commands (and the bytes on the line both ways) between each
-// change's line in the log and the next line from the GUI (its ping) or the
-// first thinking line.
-void commands_from_log(const std::string &log, std::vector<Measured> &measured,
-                       const std::vector<std::string> &lines_sent) {
-    std::vector<std::string> lines;
-    for (std::size_t start = 0; start < log.size();) {
-        std::size_t end = log.find('\n', start);
-        if (end == std::string::npos)
-            end = log.size();
-        std::string line = log.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
-    std::size_t next = 0;
-    long collecting = -1;
-    for (const std::string &line : lines) {
-        if (collecting >= 0) {
-            Measured &m = measured[static_cast<std::size_t>(collecting)];
-            if (starts_with(line, " --> ")) {
-                m.commands.push_back(line.substr(5));
-                m.line_bytes += static_cast<double>(line.size() - 5 + 2);
-            } else if (starts_with(line, " <-- ") && line.size() > 5) {
-                m.line_bytes += static_cast<double>(line.size() - 5 + 2);
-            } else if (starts_with(line, "==> ") || (starts_with(line, "<== ") && is_thinking_line(line.substr(4))))
-                collecting = -1;
-        }
-        if (collecting < 0 && next < lines_sent.size() && line == "==> " + lines_sent[next])
-            collecting = static_cast<long>(next++);
-    }
-    if (next != lines_sent.size())
-        fail("NovagLog.txt holds " + std::to_string(next) + " of the " + std::to_string(lines_sent.size()) +
-             " position changes");
-}
-
 // A command with its move or position left out: "M", "PCW".
 std::string command_shape(const std::string &command) {
     if (command.size() > 1 && command[0] == 'M')
@@ -704,7 +668,14 @@ void analysis(const Settings &settings) {
     bridge.wait();
     kill(emulator.pid, SIGTERM);
     emulator.wait();
-    commands_from_log(read_file(log_path), measured, lines_sent);
+    std::vector<ChangeTraffic> traffic = change_traffic(read_file(log_path), lines_sent);
+    if (traffic.size() != lines_sent.size())
+        fail("NovagLog.txt holds " + std::to_string(traffic.size()) + " of the " +
+             std::to_string(lines_sent.size()) + " position changes");
+    for (std::size_t i = 0; i < traffic.size(); ++i) {
+        measured[i].commands = traffic[i].commands;
+        measured[i].line_bytes = static_cast<double>(traffic[i].bytes);
+    }
 
     std::printf("xboard analysis mode against sapphire-emu --speed %s: %zu position changes, each after "
                 "%d ms of analysis:\n",
