@@ -19,7 +19,8 @@
 // A pty has no baud rate, so the device's lines reach the bridge at once;
 // with --baud they go out a byte at a time at that rate, as on the device's
 // 9600-baud line. The bridge's own commands reach the bench at once either
-// way (a 6-byte move command takes another 6 ms on the real line).
+// way (a move command, 7 bytes with its line end, takes another 7 ms on
+// the real line).
 //
 //   session-bench [--uci | --analysis] [--baud N] [--repeats N] [--searches N]
 //                 [--search-ms MS] [--line-ms MS] [--plies N] [--rounds N]
@@ -698,6 +699,8 @@ void analysis(const Settings &settings) {
                 shape += (shape.empty() ? "" : " ") + command_shape(command);
             ++shapes[shape];
         }
+        if (to_pong.empty())
+            continue;
         // The most frequent sequence, and how many others there were.
         auto common = std::max_element(shapes.begin(), shapes.end(),
                                        [](const auto &a, const auto &b) { return a.second < b.second; });
