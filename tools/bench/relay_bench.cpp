@@ -46,6 +46,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.hpp"
+
 #ifndef PAWNBRIDGE_BINARY
 #define PAWNBRIDGE_BINARY "pawnbridge"
 #endif
@@ -55,62 +57,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void die(const char *what) {
-    std::perror(what);
-    std::exit(1);
-}
-
-[[noreturn]] void fail(const std::string &what) {
-    std::fprintf(stderr, "relay-bench: %s\n", what.c_str());
-    std::exit(1);
-}
-
-double micros_since(Clock::time_point start) {
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
-// Reads one line (without its line end) from fd, waiting at most timeout_ms.
-bool read_line(int fd, std::string &pending, std::string &line, int timeout_ms) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        std::size_t end = pending.find('\n');
-        if (end != std::string::npos) {
-            line = pending.substr(0, end);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            pending.erase(0, end + 1);
-            return true;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            continue;
-        char buffer[4096];
-        ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0)
-            return false;
-        pending.append(buffer, static_cast<std::size_t>(got));
-    }
-}
-
-void write_all(int fd, const std::string &text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t put = write(fd, text.data() + done, text.size() - done);
-        if (put <= 0)
-            die("write");
-        done += static_cast<std::size_t>(put);
-    }
-}
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using namespace bench;
 
 // CPU time of all of a process's threads in µs, from the scheduler's own
 // count in nanoseconds (the tick counts of /proc/PID/stat are too coarse
@@ -162,97 +109,6 @@ pid_t wineserver_pid() {
     closedir(proc);
     return found;
 }
-
-// A child with pipes on its standard input and output.
-struct Child {
-    pid_t pid = -1;
-    int in = -1;
-    int out = -1;
-    std::string pending;
-
-    std::string line(const char *who, int timeout_ms = 30000) {
-        std::string got;
-        if (!read_line(out, pending, got, timeout_ms))
-            fail(std::string(who) + " printed nothing");
-        return got;
-    }
-    void send(const std::string &text) { write_all(in, text + "\n"); }
-    void wait() {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        close(in);
-        close(out);
-    }
-};
-
-// Starts argv with pipes on standard input and output; stdin_fd, when not
-// -1, becomes its standard input instead.
-Child spawn(const std::vector<std::string> &argv, const std::string &workdir,
-            const std::vector<std::string> &env = {}, int stdin_fd = -1) {
-    int in_pipe[2], out_pipe[2];
-    if (pipe(in_pipe) || pipe(out_pipe))
-        die("pipe");
-    Child child;
-    child.pid = fork();
-    if (child.pid < 0)
-        die("fork");
-    if (child.pid == 0) {
-        dup2(stdin_fd >= 0 ? stdin_fd : in_pipe[0], 0);
-        dup2(out_pipe[1], 1);
-        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1]})
-            close(fd);
-        if (!workdir.empty() && chdir(workdir.c_str()) != 0)
-            _exit(126);
-        for (const std::string &entry : env)
-            putenv(const_cast<char *>(entry.c_str()));
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    child.in = in_pipe[1];
-    child.out = out_pipe[0];
-    return child;
-}
-
-// The device's end of a serial line: a pty in raw mode.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    std::string pending;
-
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) || unlockpt(master))
-            die("pty");
-        path = ptsname(master);
-        // A slave kept open keeps the line up between the bridge's opens.
-        slave = open(path.c_str(), O_RDWR | O_NOCTTY);
-        termios t{};
-        tcgetattr(slave, &t);
-        cfmakeraw(&t);
-        tcsetattr(slave, TCSANOW, &t);
-    }
-    ~Pty() {
-        close(master);
-        close(slave);
-    }
-    std::string line() {
-        std::string got;
-        if (!read_line(master, pending, got, 30000))
-            fail("the bridge sent the device nothing");
-        return got;
-    }
-    void answer(const char *reply = "OK") {
-        line();
-        write_all(master, std::string(reply) + "\r\n");
-    }
-};
 
 // The i-th line of a search, the same for both adapters. Its depth never
 // falls: polyglot drops a line of a lower depth than the one before.
@@ -479,13 +335,6 @@ struct Figures {
     double server_cpu = 0;  // the wine server's, while the lines passed
     int lines = 0;
 };
-
-double percentile(std::vector<double> sorted, double p) {
-    if (sorted.empty())
-        return 0;
-    std::size_t at = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
-    return sorted[at];
-}
 
 // server: the wine server's pid when the adapter runs under wine, else -1.
 void relay_round(Adapter &adapter, int lines, int first, pid_t server, Figures &figures) {
