@@ -47,7 +47,11 @@ int plat_stdin_peek_line(char *dst, std::size_t size);
 // port has data, for at most timeout_ms. Returns 1 for standard input (it
 // wins when both are ready), 2 for the port, 0 on time-out or failure.
 // Bytes already read from the port and not yet handed out are the port's
-// data: with any of them held the wait returns at once.
+// data. On POSIX the port's data is a whole device line: while one is still
+// arriving the wait goes on watching standard input, and a line left
+// unfinished is handed over at a silence of the read time-out after its
+// last byte, the read then ending there at once. On Windows the first byte
+// of a line ends the wait.
 int plat_wait_input_or_port(int timeout_ms);
 
 // The session log: opened for appending with others allowed to read only.

@@ -190,6 +190,30 @@ TEST(Uci, ASearchGivesInfoLinesAndBestmove) {
     EXPECT_TRUE(s.log_has("==> isready !!!\r\n<== readyok\r\n")) << s.log();
 }
 
+TEST(Uci, IsReadyIsAnsweredWhileADeviceLineIsStillOnTheWire) {
+    // At 9600 baud a line takes some 70 ms; the GUI's lines do not wait
+    // for its end. A line the device leaves unfinished still ends at the
+    // read time-out, as before.
+    UciSession s;
+    s.new_game();
+    s.go("go wtime 1000 btime 1000", "L FD3");  // a read time-out of a second
+    const std::string line = analysis(".=", 5, "0.25", "e7-e5");
+    s.device.send(line.substr(0, 20));
+    EXPECT_TRUE(s.bridge.quiet(100));
+    auto asked = Clock::now();
+    s.bridge.send("isready");
+    s.bridge.expect("readyok");
+    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(200));
+    s.device.send(line.substr(20) + "\r\n");
+    s.bridge.expect("info depth 5 score cp 25 time 7000 nodes 6300 nps 900 pv e7e5");
+    s.device.send(line.substr(0, 20));  // and then nothing
+    s.bridge.expect("bestmove 0000", 5000);
+    s.device.answer("U ON");
+    EXPECT_EQ(s.quit(), 0);
+    EXPECT_TRUE(s.log_has("==> isready !!!\r\n<== readyok\r\n <-- " + line + "\r\n")) << s.log();
+    EXPECT_TRUE(s.log_has(" <-- " + line.substr(0, 20) + "<== bestmove 0000")) << s.log();
+}
+
 TEST(Uci, LevelsFromMoveTimeDepthAndClocks) {
     UciSession s;
     s.new_game();

@@ -33,6 +33,12 @@ std::size_t port_filled = 0;  // the end of the bytes read
 // Set when a wait has just seen the port readable: the read that follows
 // need not ask poll(2) again.
 bool port_readable = false;
+// Set by the wait when the device's bytes in the buffer have been followed
+// by a silence of the whole read time-out: the line they began has ended,
+// and the read that takes them gives its time-out at once after them.
+bool port_gap_passed = false;
+// When the last bytes came from the port.
+long long port_bytes_at = 0;
 // How long after a stop signal the device's answers are still waited for,
 // and when that ends (-1: no stop yet).
 constexpr long long STOP_GRACE_MS = 500;
@@ -247,6 +253,7 @@ void plat_port_close() {
     port_fd = -1;
     port_next = port_filled = 0;
     port_readable = false;
+    port_gap_passed = false;
 }
 
 void plat_port_set_timeout(int ms) { port_timeout_ms = ms; }
@@ -261,6 +268,10 @@ int plat_port_read_byte(char *byte) {
     if (port_next < port_filled) {
         *byte = port_buffer[port_next++];
         return 1;
+    }
+    if (port_gap_passed) {
+        port_gap_passed = false;
+        return 0;
     }
     long long deadline = monotonic_ms() + port_timeout_ms;
     if (stopping && deadline > stop_grace_end())
@@ -286,6 +297,7 @@ int plat_port_read_byte(char *byte) {
         port_readable = false;
         ssize_t got = read(port_fd, port_buffer, PORT_BUFFER_SIZE);
         if (got > 0) {
+            port_bytes_at = monotonic_ms();
             port_filled = static_cast<std::size_t>(got);
             port_next = 1;
             *byte = port_buffer[0];
@@ -346,15 +358,49 @@ int plat_stdin_read_line(char *dst, std::size_t size) { return next_stdin_line(d
 
 int plat_stdin_peek_line(char *dst, std::size_t size) { return next_stdin_line(dst, size, false); }
 
+namespace {
+
+// A whole device line (or as much of one as the buffer holds) is waiting.
+bool port_line_buffered() {
+    return std::memchr(port_buffer + port_next, '\n', port_filled - port_next) != nullptr ||
+           port_filled - port_next == PORT_BUFFER_SIZE;
+}
+
+// Takes what the port has into the buffer, behind the bytes still there.
+// False when the port has failed: the read that follows says how.
+bool port_take_more() {
+    if (port_next > 0) {
+        std::memmove(port_buffer, port_buffer + port_next, port_filled - port_next);
+        port_filled -= port_next;
+        port_next = 0;
+    }
+    ssize_t got = read(port_fd, port_buffer + port_filled, PORT_BUFFER_SIZE - port_filled);
+    if (got > 0) {
+        port_filled += static_cast<std::size_t>(got);
+        port_bytes_at = monotonic_ms();
+        return true;
+    }
+    return got < 0 && (errno == EINTR || errno == EAGAIN);
+}
+
+}  // namespace
+
 int plat_wait_input_or_port(int timeout_ms) {
     long long deadline = monotonic_ms() + timeout_ms;
     for (;;) {
         if (stop_signal || stdin_line_ready())
             return 1;
-        // Bytes already taken from the port are the port's data: the wait
-        // only looks, without waiting, whether an interface line came too.
-        bool buffered = port_next < port_filled;
-        long long left = buffered ? 0 : deadline - monotonic_ms();
+        // The port is the caller's once a whole device line is in: while a
+        // line is still on the wire, the interface is watched, so that its
+        // lines are answered at once however slow the line is. A line the
+        // device leaves unfinished ends as a read would end it: at a
+        // silence of the whole read time-out after its last byte.
+        bool partial = port_next < port_filled;
+        if (partial && port_line_buffered())
+            deadline = 0;  // only a look for the interface
+        else if (partial)
+            deadline = port_bytes_at + port_timeout_ms;
+        long long left = deadline - monotonic_ms();
         if (left < 0)
             left = 0;
         pollfd p[3] = {{0, POLLIN, 0}, {port_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
@@ -362,18 +408,26 @@ int plat_wait_input_or_port(int timeout_ms) {
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            return buffered ? 2 : 0;
+            return partial ? 2 : 0;
         }
-        if (ready == 0)
-            return buffered ? 2 : 0;
+        if (ready == 0) {
+            if (!partial)
+                return 0;
+            port_gap_passed = !port_line_buffered();
+            return 2;
+        }
         if (p[0].revents) {
             stdin_fill(false);
             if (stdin_line_ready())
                 return 1;
         }
-        if (p[1].revents)
-            port_readable = true;
-        if (p[1].revents || buffered)
+        if (p[1].revents && !port_line_buffered()) {
+            if (!port_take_more()) {
+                port_readable = true;  // the read that follows meets the failure
+                return 2;
+            }
+        }
+        if (port_line_buffered())
             return 2;
     }
 }
