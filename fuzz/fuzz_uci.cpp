@@ -75,8 +75,8 @@ bool is_uci_move(const std::string &word) {
 
 // Lines the GUI is told, checked in order against the lines it sent: each
 // "isready" answered before anything else, each "go" with one "bestmove",
-// analysis only during a search, nothing after "quit", and nothing in a
-// form UCI does not have.
+// analysis only during a search, nothing after "quit" but the bestmove of
+// the search it ended, and nothing in a form UCI does not have.
 class Dialogue {
 public:
     void sent(const std::string &line) {
@@ -96,7 +96,10 @@ public:
     }
 
     void told(const std::string &line) {
-        fake::require(!quit_sent_, "the GUI was told something after quit");
+        // After quit only the bestmove of a search that quit cut short: a
+        // GUI may still wait for it (python-chess does, after stop).
+        fake::require(!quit_sent_ || (searching_ && line == "bestmove 0000"),
+                      "the GUI was told something after quit");
         fake::require(!ready_owed_ || line == "readyok", "isready was answered late");
         if (line == "readyok") {
             fake::require(ready_owed_, "readyok without isready");
