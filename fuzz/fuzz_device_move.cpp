@@ -8,7 +8,7 @@
 
 namespace {
 
-bool is_coordinate_move(const char *text) {
+bool is_whole_coordinate_move(const char *text) {
     std::size_t length = std::strlen(text);
     if (length != 4 && length != 5)
         return false;
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     int number = untouched;
     int book = 7;
     if (parse_device_move(&number, line.get(), &book)) {
-        fake::require(is_coordinate_move(line.get()), "a move reply became no coordinate move");
+        fake::require(is_whole_coordinate_move(line.get()), "a move reply became no coordinate move");
         fake::require(book == 0 || book == 1 || (book == 7 && before[0] == 'm'),
                       "the book flag took a value other than 0 or 1");
     } else {

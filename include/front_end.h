@@ -55,7 +55,9 @@ struct FrontEnd {
 extern const FrontEnd *front_end;
 void use_xboard_front_end(int version);
 void use_uci_front_end();
-int uci_session();
+
+// The line's first word is the word: it ends there, at a blank or the end.
+int is_first_word(const char *line, const char *word);
 
 // "e2-e4" or "g7-g8/Q" as the device writes a move, into UCI's "e2e4" or
 // "g7g8q" (6 bytes of room). Returns the characters the device's move took,

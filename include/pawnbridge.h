@@ -48,6 +48,9 @@ void dispatch_command();
 int run_bridge();
 // Puts the device into force mode unless it is there already.
 void enter_force_mode();
+// The line begins with a coordinate move (only its four square characters
+// are tested).
+int is_coordinate_move(const char *line);
 // A move from the interface, in command_line: to the device, and in force
 // mode that is all; otherwise the device's turn follows.
 void handle_move();

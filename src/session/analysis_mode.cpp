@@ -92,11 +92,9 @@ bool starts_with(const char *line, const char *word) {
     return std::strncmp(line, word, std::strlen(word)) == 0;
 }
 
-bool is_square(const char *at) { return at[0] >= 'a' && at[0] <= 'h' && at[1] >= '1' && at[1] <= '8'; }
-
 // Acts on one line from the GUI. Returns false when analysis is over.
 bool take_gui_line(const char *line) {
-    if (is_square(line) && is_square(line + 2)) {
+    if (is_coordinate_move(line)) {
         stop_search(true);
         handle_move();  // the device is in force mode: it takes the move and waits
         start_search();

@@ -39,11 +39,6 @@ long long clamp(long long value, long long low, long long high) {
 constexpr long long CENTISECONDS_LIMIT = INT_MAX / 10;
 constexpr long long PLAIN_LIMIT = INT_MAX / 2;
 
-int is_square(const char *at) {
-    return at[0] >= 'a' && at[0] <= 'h' && at[1] >= '1' && at[1] <= '8';
-}
-
-int is_coordinate_move(const char *line) { return is_square(line) && is_square(line + 2); }
 
 // The moves the device still has to play before its time control ends, 0
 // for a control without a number of moves. It has made half the plies of
@@ -262,6 +257,16 @@ void restore_level(int kind, int number) {
         choose_level(moves_to_go(), own_time, increment, 0);
     }
 }
+
+namespace {
+
+int is_square(const char *at) {
+    return at[0] >= 'a' && at[0] <= 'h' && at[1] >= '1' && at[1] <= '8';
+}
+
+}  // namespace
+
+int is_coordinate_move(const char *line) { return is_square(line) && is_square(line + 2); }
 
 void note_move_played() {
     side_flag = !side_flag;

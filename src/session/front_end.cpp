@@ -24,12 +24,6 @@ bool starts_with(const char *line, const char *word) {
     return std::strncmp(line, word, std::strlen(word)) == 0;
 }
 
-// The word is the line's first, whole.
-bool is_word(const char *line, const char *word) {
-    std::size_t n = std::strlen(word);
-    return std::strncmp(line, word, n) == 0 && (line[n] == '\0' || line[n] == ' ' || line[n] == '\t');
-}
-
 void flush_line() { std::fflush(stdout); }
 
 // --------------------------------------------------------- xboard protocol
@@ -180,14 +174,14 @@ void uci_book() { uci_text("book"); }
 void uci_resign() { uci_text("resign"); }
 
 TurnWord uci_turn_word(const char *line) {
-    if (is_word(line, "stop"))
+    if (is_first_word(line, "stop"))
         return TURN_MOVE_NOW;
-    if (is_word(line, "isready"))
+    if (is_first_word(line, "isready"))
         return TURN_READY;
-    if (is_word(line, "quit"))
+    if (is_first_word(line, "quit"))
         return TURN_QUIT;
-    if (is_word(line, "ponderhit") || is_word(line, "setoption") || is_word(line, "debug") ||
-        is_word(line, "register"))
+    if (is_first_word(line, "ponderhit") || is_first_word(line, "setoption") || is_first_word(line, "debug") ||
+        is_first_word(line, "register"))
         return TURN_IGNORE;
     // "position", "go", "ucinewgame": the search is over for the GUI; the
     // line is for the command loop once the device has moved.
@@ -209,7 +203,10 @@ void use_xboard_front_end(int version) { front_end = version >= 2 ? &XBOARD_V2 :
 
 void use_uci_front_end() { front_end = &UCI; }
 
-int uci_session() { return front_end == &UCI; }
+int is_first_word(const char *line, const char *word) {
+    std::size_t n = std::strlen(word);
+    return std::strncmp(line, word, n) == 0 && (line[n] == '\0' || line[n] == ' ' || line[n] == '\t');
+}
 
 int uci_move(const char *device_move, char *out) {
     const char *m = device_move;

@@ -365,11 +365,6 @@ void handle_uci() {
     std::fflush(stdout);
 }
 
-bool starts_word(const char *line, const char *word) {
-    std::size_t n = std::strlen(word);
-    return std::strncmp(line, word, n) == 0 && (line[n] == '\0' || line[n] == ' ' || line[n] == '\t');
-}
-
 void dispatch_uci_line(const char *line) {
     if (!log_is_open())
         open_log(0);
@@ -378,17 +373,17 @@ void dispatch_uci_line(const char *line) {
     log_text("\r\n");
     while (*line == ' ' || *line == '\t')
         ++line;
-    if (starts_word(line, "isready"))
+    if (is_first_word(line, "isready"))
         send_interface("readyok");
-    else if (starts_word(line, "position"))
+    else if (is_first_word(line, "position"))
         handle_position(line);
-    else if (starts_word(line, "go"))
+    else if (is_first_word(line, "go"))
         handle_go(line);
-    else if (starts_word(line, "ucinewgame"))
+    else if (is_first_word(line, "ucinewgame"))
         handle_new_game();
-    else if (starts_word(line, "quit"))
+    else if (is_first_word(line, "quit"))
         quit_requested = 1;
-    else if (starts_word(line, "uci"))
+    else if (is_first_word(line, "uci"))
         handle_uci();
     // "stop" with nothing to stop, "setoption", "debug", "register",
     // "ponderhit" and anything else: logged, nothing more. No option is
@@ -400,7 +395,7 @@ void dispatch_uci_line(const char *line) {
 int is_uci_opening(const char *line) {
     while (*line == ' ' || *line == '\t')
         ++line;
-    return starts_word(line, "uci");
+    return is_first_word(line, "uci");
 }
 
 void run_uci_session(const char *first_line) {
