@@ -13,7 +13,7 @@
 namespace {
 
 constexpr std::uint8_t ESCAPE = 0xFF;
-enum Event { BYTE, TIME_OUT, READ_ERROR, INTERFACE_FIRST, UNPLUG, DRAINED };
+enum Event { BYTE, TIME_OUT, READ_ERROR, INTERFACE_FIRST, UNPLUG, WAIT_TIME_OUT, DRAINED };
 
 // The longest command the bridge ever sends the device is the position
 // command (145 characters); anything much longer means text from outside
@@ -54,6 +54,7 @@ Event next_event(std::uint8_t *byte, bool consume) {
         case 0x02: event = READ_ERROR; break;
         case 0x03: event = INTERFACE_FIRST; break;
         case 0x04: event = UNPLUG; break;
+        case 0x05: event = WAIT_TIME_OUT; break;
         default: event = TIME_OUT; break;
         }
     }
@@ -165,6 +166,7 @@ int plat_port_read_byte(char *byte) {
         case READ_ERROR: return -EIO;
         case UNPLUG: unplugged = true; return -EIO;
         case INTERFACE_FIRST: continue;  // only a wait takes notice of it
+        case WAIT_TIME_OUT: continue;
         case DRAINED: return 0;
         }
     }
@@ -199,7 +201,7 @@ int plat_stdin_read_line(char *dst, std::size_t size) {
 }
 
 int plat_wait_input_or_port(int timeout_ms) {
-    fake::require(timeout_ms >= 0, "a negative wait");
+    (void)timeout_ms;  // negative: for as long as it takes
     std::uint8_t ignored;
     if (unplugged)
         return interface_lines.empty() ? 2 : 1;
@@ -208,11 +210,37 @@ int plat_wait_input_or_port(int timeout_ms) {
         next_event(&ignored, true);
         return 1;
     }
+    if (event == WAIT_TIME_OUT) {
+        next_event(&ignored, true);
+        return 0;
+    }
     if (event != DRAINED)
         return 2;
     // Nothing more from the device: the interface's next line, or its end,
     // is what wakes the wait.
     return 1;
+}
+
+int plat_wait_port(int timeout_ms) {
+    // With the interface unwatched, only the clock can end a wait for a
+    // device that says nothing.
+    fake::require(timeout_ms >= 0, "the device alone was waited for without a time-out");
+    std::uint8_t ignored;
+    if (unplugged)
+        return 2;
+    Event event = next_event(&ignored, false);
+    while (event == INTERFACE_FIRST) {
+        next_event(&ignored, true);  // the interface is not watched here
+        event = next_event(&ignored, false);
+    }
+    if (event == WAIT_TIME_OUT) {
+        next_event(&ignored, true);
+        return 0;
+    }
+    // Nothing more will ever come: a wait without a time-out would never end.
+    if (event == DRAINED)
+        return 0;
+    return 2;
 }
 
 int plat_log_open(const char *name) {
@@ -240,6 +268,9 @@ const char *plat_error_text(int) { return "fake error"; }
 PortRefusal plat_port_refusal(int) { return PORT_REFUSED_OTHER; }
 
 long long plat_time_seconds() { return 1000000000; }
+
+// Time stands still: only the stream's wait time-outs end a wait.
+long long plat_monotonic_ms() { return 1000000000000LL; }
 
 void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,
                      int *year) {

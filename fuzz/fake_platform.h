@@ -9,6 +9,7 @@
 //   0x02  a read error (EIO) for one read
 //   0x03  the interface line wins the next wait for input or port
 //   0x04  the device is unplugged: from here on every read fails at once
+//   0x05  the next wait for the interface or the port runs out its time
 //   other a read time-out, like 0x01
 // Once the stream is used up every read times out (or fails, when unplugged).
 #pragma once

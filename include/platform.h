@@ -44,8 +44,9 @@ int plat_stdin_read_line(char *dst, std::size_t size);
 int plat_stdin_peek_line(char *dst, std::size_t size);
 
 // Waits until a complete standard-input line (or its end) is ready, or the
-// port has data, for at most timeout_ms. Returns 1 for standard input (it
-// wins when both are ready), 2 for the port, 0 on time-out or failure.
+// port has data, for at most timeout_ms (a negative time-out: for as long as
+// it takes). Returns 1 for standard input (it wins when both are ready), 2
+// for the port, 0 on time-out or failure.
 // Bytes already read from the port and not yet handed out are the port's
 // data. On POSIX the port's data is a whole device line: while one is still
 // arriving the wait goes on watching standard input, and a line left
@@ -53,6 +54,9 @@ int plat_stdin_peek_line(char *dst, std::size_t size);
 // last byte, the read then ending there at once. On Windows the first byte
 // of a line ends the wait.
 int plat_wait_input_or_port(int timeout_ms);
+// The same wait for the port alone: 2 when it has data (or a stop was asked
+// for: the read that follows then goes by the stop's rule), 0 on time-out.
+int plat_wait_port(int timeout_ms);
 
 // The session log: opened for appending with others allowed to read only.
 // Returns 1 when open.
@@ -72,6 +76,8 @@ PortRefusal plat_port_refusal(int code);
 
 void plat_sleep_ms(int ms);
 long long plat_time_seconds();
+// Milliseconds on a clock that only moves forward, for deadlines.
+long long plat_monotonic_ms();
 // Local time broken down: weekday 0-6 (Sunday 0), month 0-11, day, hour,
 // minute, second, year.
 void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,

@@ -385,10 +385,17 @@ bool port_take_more() {
 
 }  // namespace
 
-int plat_wait_input_or_port(int timeout_ms) {
-    long long deadline = monotonic_ms() + timeout_ms;
+namespace {
+
+// The wait behind plat_wait_input_or_port and plat_wait_port; a negative
+// time-out waits for as long as it takes.
+int wait_for(bool with_stdin, int timeout_ms) {
+    bool forever = timeout_ms < 0;
+    long long deadline = forever ? 0 : monotonic_ms() + timeout_ms;
     for (;;) {
-        if (stop_signal || stdin_line_ready())
+        if (stop_signal && !with_stdin)
+            return 2;  // the read that follows goes by the stop's rule
+        if (with_stdin && (stop_signal || stdin_line_ready()))
             return 1;
         // The port is the caller's once a whole device line is in: while a
         // line is still on the wire, the interface is watched, so that its
@@ -396,6 +403,7 @@ int plat_wait_input_or_port(int timeout_ms) {
         // device leaves unfinished ends as a read would end it: at a
         // silence of the whole read time-out after its last byte.
         bool partial = port_next < port_filled;
+        bool bounded = !forever || partial;
         if (partial && port_line_buffered())
             deadline = 0;  // only a look for the interface
         else if (partial)
@@ -403,8 +411,10 @@ int plat_wait_input_or_port(int timeout_ms) {
         long long left = deadline - monotonic_ms();
         if (left < 0)
             left = 0;
-        pollfd p[3] = {{0, POLLIN, 0}, {port_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
-        int ready = poll(p, 3, static_cast<int>(left));
+        // A stop ends the wait whether or not the interface is watched.
+        pollfd p[3] = {{port_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}, {0, POLLIN, 0}};
+        nfds_t watched = with_stdin ? 3 : 2;
+        int ready = poll(p, watched, bounded ? static_cast<int>(left) : -1);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -416,12 +426,14 @@ int plat_wait_input_or_port(int timeout_ms) {
             port_gap_passed = !port_line_buffered();
             return 2;
         }
-        if (p[0].revents) {
+        if (p[1].revents)
+            continue;  // stopped: decided at the top
+        if (with_stdin && p[2].revents) {
             stdin_fill(false);
             if (stdin_line_ready())
                 return 1;
         }
-        if (p[1].revents && !port_line_buffered()) {
+        if (p[0].revents && !port_line_buffered()) {
             if (!port_take_more()) {
                 port_readable = true;  // the read that follows meets the failure
                 return 2;
@@ -431,6 +443,12 @@ int plat_wait_input_or_port(int timeout_ms) {
             return 2;
     }
 }
+
+}  // namespace
+
+int plat_wait_input_or_port(int timeout_ms) { return wait_for(true, timeout_ms); }
+
+int plat_wait_port(int timeout_ms) { return wait_for(false, timeout_ms); }
 
 int plat_log_open(const char *name) {
     int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -472,6 +490,8 @@ PortRefusal plat_port_refusal(int code) {
 }
 
 long long plat_time_seconds() { return static_cast<long long>(time(nullptr)); }
+
+long long plat_monotonic_ms() { return monotonic_ms(); }
 
 void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,
                      int *year) {

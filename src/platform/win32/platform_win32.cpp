@@ -575,33 +575,46 @@ int plat_stdin_read_line(char *dst, std::size_t size) { return next_stdin_line(d
 
 int plat_stdin_peek_line(char *dst, std::size_t size) { return next_stdin_line(dst, size, false); }
 
-int plat_wait_input_or_port(int timeout_ms) {
+namespace {
+
+// The wait behind plat_wait_input_or_port and plat_wait_port; a negative
+// time-out waits for as long as it takes.
+int wait_for(bool with_stdin, int timeout_ms) {
     start_reader();
+    bool forever = timeout_ms < 0;
     ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms > 0 ? timeout_ms : 0);
     for (;;) {
-        if (stop_flag || input_waiting())
+        if (stop_flag)
+            return with_stdin ? 1 : 2;  // a port read then goes by the stop's rule
+        if (with_stdin && input_waiting())
             return 1;
         if (port == INVALID_HANDLE_VALUE)
             return 0;
         if (keep_reading() != 0)
-            return 0;  // the line is gone; the read that follows says so
+            return with_stdin ? 0 : 2;  // the line is gone; the read that follows says so
         // Bytes in the buffer, or a read that came back empty: the read
         // that follows takes them.
         if (port_buffered() || !read_pending)
             return 2;
         ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
+        if (!forever && now >= deadline)
             return 0;
         // Standard input first: it wins when both are ready. The finished
         // read is taken up by the read that follows.
-        HANDLE events[2] = {input_ready, read_io.hEvent};
-        DWORD woke = WaitForMultipleObjects(2, events, FALSE, wait_ms(deadline, now));
+        HANDLE events[2] = {with_stdin ? input_ready : stop_event, read_io.hEvent};
+        DWORD woke = WaitForMultipleObjects(2, events, FALSE, forever ? INFINITE : wait_ms(deadline, now));
         if (woke == WAIT_OBJECT_0 + 1)
-            return stop_flag || input_waiting() ? 1 : 2;
+            return with_stdin && (stop_flag || input_waiting()) ? 1 : 2;
         if (woke == WAIT_FAILED)
             return 0;
     }
 }
+
+}  // namespace
+
+int plat_wait_input_or_port(int timeout_ms) { return wait_for(true, timeout_ms); }
+
+int plat_wait_port(int timeout_ms) { return wait_for(false, timeout_ms); }
 
 int plat_log_open(const char *name) {
     if (log_file != INVALID_HANDLE_VALUE)
@@ -629,6 +642,8 @@ void plat_log_close() {
 void plat_sleep_ms(int ms) { Sleep(ms > 0 ? static_cast<DWORD>(ms) : 0); }
 
 long long plat_time_seconds() { return static_cast<long long>(std::time(nullptr)); }
+
+long long plat_monotonic_ms() { return static_cast<long long>(GetTickCount64()); }
 
 void plat_local_time(int *weekday, int *month, int *day, int *hour, int *minute, int *second,
                      int *year) {
