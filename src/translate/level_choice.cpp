@@ -29,6 +29,22 @@ constexpr Band SUDDEN_BANDS[] = {
 // Lowest per-move estimate, in seconds, for each average-time level 2 to 8.
 constexpr long long AVERAGE_FLOORS[] = {4, 8, 13, 21, 45, 90, 150};
 
+// What the bridge assumes of each level's pace, the time a move takes:
+// - TR n: 40 moves in 5 n minutes, 7.5 n seconds a move;
+// - AT n: its average time a move, below (AT1 is 2 seconds);
+// - SD n: a game of n's minutes below, the first move about a thirtieth
+//   of it, the later ones less;
+// - FD 3: the fastest play used, well under a second; a depth the GUI
+//   asks for ("sd") takes what it takes, and the move's limit bounds it;
+// - AN: searches until told to move.
+// Where a move's limit is shorter than the pace of the level the clock
+// asks for, a faster level is sent instead, so that the device is not cut
+// short on every move.
+constexpr long long TOURNAMENT_PACE_MS = 7500;
+constexpr long long AVERAGE_PACE_MS[8] = {2000, 5000, 10000, 15000, 30000, 60000, 120000, 180000};
+constexpr long long SUDDEN_MINUTES[8] = {3, 5, 10, 15, 30, 60, 90, 120};
+constexpr long long SUDDEN_FIRST_MOVE_PART = 30;
+
 int sudden_band(int seconds) {
     for (const Band &band : SUDDEN_BANDS)
         if (seconds >= band.from && seconds <= band.to)
@@ -44,6 +60,16 @@ int average_number(long long estimate) {
     return number;
 }
 
+long long level_pace_ms(int kind, int number) {
+    int n = std::clamp(number, 1, 8);
+    switch (kind) {
+    case KIND_TOURNAMENT: return TOURNAMENT_PACE_MS * n;
+    case KIND_AVERAGE: return AVERAGE_PACE_MS[n - 1];
+    case KIND_SUDDEN: return SUDDEN_MINUTES[n - 1] * 60 * 1000 / SUDDEN_FIRST_MOVE_PART;
+    default: return 0;
+    }
+}
+
 // Sends the level unless it is the one the device already has.
 void send_level(int kind, int number) {
     if (kind == level_kind && number == level_number)
@@ -53,18 +79,41 @@ void send_level(int kind, int number) {
     level_number = number;
 }
 
+// The level within the move's limit (-1: none): the one asked for where
+// its pace fits, else the slowest average-time level that fits and is
+// faster, else the fastest play.
+void send_level_within(int kind, int number, long long allowed_ms) {
+    long long pace = level_pace_ms(kind, number);
+    if (allowed_ms >= 0 && pace > allowed_ms) {
+        kind = KIND_FAST;
+        number = 3;
+        for (int n = 8; n >= 1; --n) {
+            if (AVERAGE_PACE_MS[n - 1] <= allowed_ms && AVERAGE_PACE_MS[n - 1] < pace) {
+                kind = KIND_AVERAGE;
+                number = n;
+                break;
+            }
+        }
+    }
+    send_level(kind, number);
+}
+
 // The level for a number of seconds a move: the fastest play below one
 // second, else the average-time level that fits.
-void send_per_move_level(long long estimate, int hurry) {
+void send_per_move_level(long long estimate, int hurry, long long allowed_ms) {
     if (estimate < 1)
         send_level(KIND_FAST, 3);
     else
-        send_level(KIND_AVERAGE, hurry ? 1 : average_number(estimate));
+        send_level_within(KIND_AVERAGE, hurry ? 1 : average_number(estimate), allowed_ms);
 }
 
 }  // namespace
 
 void choose_level(int moves, int seconds, int increment_seconds, int hurry) {
+    choose_level_within(moves, seconds, increment_seconds, hurry, -1);
+}
+
+void choose_level_within(int moves, int seconds, int increment_seconds, int hurry, long long allowed_ms) {
     if (moves > 0) {
         // The time a move may take until the control ends. The tournament
         // level plays 40 moves in 5 minutes, 7.5 seconds a move: it serves
@@ -72,9 +121,10 @@ void choose_level(int moves, int seconds, int increment_seconds, int hurry) {
         // less is. Exact for any clock a GUI can give, and no overflow.
         double per_move = static_cast<double>(seconds) / moves + increment_seconds;
         if (per_move >= 7.5)
-            send_level(KIND_TOURNAMENT, 1);
+            send_level_within(KIND_TOURNAMENT, 1, allowed_ms);
         else
-            send_per_move_level(seconds / moves + static_cast<long long>(increment_seconds), hurry);
+            send_per_move_level(seconds / moves + static_cast<long long>(increment_seconds), hurry,
+                                allowed_ms);
         return;
     }
     // The time one move may take: an even share of the clock spread over
@@ -84,12 +134,12 @@ void choose_level(int moves, int seconds, int increment_seconds, int hurry) {
                                   static_cast<long long>(seconds) / 4);
     int band = increment_seconds == 0 ? sudden_band(seconds) : 0;
     if (band != 0 && estimate >= 1)
-        send_level(KIND_SUDDEN, band);
+        send_level_within(KIND_SUDDEN, band, allowed_ms);
     else
-        send_per_move_level(estimate, hurry);
+        send_per_move_level(estimate, hurry, allowed_ms);
 }
 
-void choose_move_time_level(int seconds) { send_per_move_level(seconds, 0); }
+void choose_move_time_level(int seconds, long long allowed_ms) { send_per_move_level(seconds, 0, allowed_ms); }
 
 void choose_depth_level(int depth) { send_level(KIND_FAST, std::clamp(depth, 1, 8)); }
 
