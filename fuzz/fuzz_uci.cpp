@@ -113,6 +113,8 @@ public:
             fake::require(all.size() == 2 && (all[1] == "0000" || is_uci_move(all[1])),
                           "bestmove without one move in UCI's form");
             searching_ = false;
+        } else if (starts_with(line, "option name ")) {
+            fake::require(uciok_owed_ > 0, "an option declared outside the answer to uci");
         } else if (starts_with(line, "info string ") || starts_with(line, "id name ") ||
                    starts_with(line, "id author ")) {
             // Free text.

@@ -48,6 +48,9 @@ struct FrontEnd {
     // Something the user must do or know.
     void (*user_error)(const char *text);
     TurnWord (*turn_word)(const char *line);
+    // A move the device makes after its turn has ended without one still
+    // reaches the GUI (else it is taken back out of the device's game).
+    bool takes_late_move;
 };
 
 // The session's front end; the xboard protocol's first version until the

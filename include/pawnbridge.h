@@ -39,6 +39,16 @@ extern int opp_time;
 extern int own_rating;
 extern int opp_rating;
 extern char command_line[LINE_BUFFER_SIZE];
+// The device's clock for the hard limit on its moves, in ms: what the GUI
+// last said of it (-1: nothing yet this game), the increment, a fixed time
+// a move (-1: none) and the GUI's side of the reserve.
+extern long long clock_ms;
+extern long long increment_ms;
+extern long long move_time_ms;
+extern long long move_overhead_ms;
+// When the GUI's line now being acted on was read (ms, monotonic): a move
+// it hands the device is timed from then.
+extern long long line_arrived_at;
 
 // Sets the game state to its start values (also used between test runs).
 void reset_game_state();
@@ -85,8 +95,19 @@ void run_uci_session(const char *first_line);
 
 // ----------------------------------------------------------- device turn
 // From the moment the device is to move until its move has been printed.
-// Returns nonzero when the device moved; its move is then in reply_line.
-int device_turn();
+// limit_ms: how long it may think, from line_arrived_at, before it is told
+// to move now; -1 for as long as it takes. Returns nonzero when the device
+// moved; its move is then in reply_line.
+int device_turn(long long limit_ms);
+// A move the device owes: it was told to move and said nothing in time.
+// 1 while the GUI would still take it, 2 once the GUI has gone on (then it
+// is taken back out of the device's game when it comes).
+extern int move_owed;
+// Before the next GUI line is read: a move the device still owes is
+// watched for too, and read when it comes.
+void wait_for_interface();
+// A GUI line has been read: a move still owed is no longer the GUI's.
+void note_interface_line();
 
 // ----------------------------------------------------------- session log
 const char *timestamp();               // 24 characters, English names, local time
@@ -109,6 +130,9 @@ int set_read_timeout(int ms);  // returns the previous value; 0 only asks
 void send_device(const char *text);
 // Reads one device line (with its CR LF) into buffer, never past size bytes.
 void read_device(char *buffer, std::size_t size);
+// Logs a wait for the device that got nothing, as a read that timed out
+// after waited_ms logs it.
+void note_no_answer(int waited_ms);
 template <std::size_t N>
 inline void read_device(char (&buffer)[N]) {
     read_device(buffer, N);
@@ -135,14 +159,32 @@ int relay_analysis(const char *line);
 // moves: the moves still to play before the time control ends, 0 or less
 // for a control without a number of moves.
 void choose_level(int moves, int seconds, int increment_seconds, int hurry);
+// The same within a move's limit (allowed_ms, -1 for none): a level whose
+// pace does not fit gives way to a faster one.
+void choose_level_within(int moves, int seconds, int increment_seconds, int hurry, long long allowed_ms);
 // A fixed time a move ("st") and a fixed depth ("sd").
-void choose_move_time_level(int seconds);
+void choose_move_time_level(int seconds, long long allowed_ms = -1);
 void choose_depth_level(int depth);
 // The level at which the device analyses until it is told to move.
 void choose_analysis_level();
 // mover: the side that made the last move (0 White, 1 Black), the one that
 // mates when the report is a mate.
 void report_result(int mover, int own_seconds, int opp_seconds);
+
+// What the GUI has said of the device's time for its coming move.
+struct ClockReading {
+    long long clock_ms;      // the device's clock; -1 when the GUI gave none
+    long long increment_ms;  // added to it after each of its moves
+    int moves_to_go;         // moves to play in the control, this one included; 0: none
+    long long move_time_ms;  // a fixed time a move; -1: none
+    long long overhead_ms;   // the GUI's side of the reserve
+};
+constexpr long long DEFAULT_MOVE_OVERHEAD_MS = 100;
+// What the move's limit keeps back of a clock: the link and the GUI.
+long long move_reserve_ms(long long clock_ms, long long overhead_ms);
+// The longest the device may think over the move before it is told to
+// move now, in ms; -1 when the GUI gave neither a clock nor a time a move.
+long long move_limit_ms(const ClockReading &reading);
 
 // ------------------------------------------------------------ test runner
 void run_test_suite(const char *argument);

@@ -66,24 +66,31 @@ void read_one_line(char *buffer, std::size_t size) {
         }
         return;
     }
+    if (stored == 0 && !error) {
+        note_no_answer(read_timeout);
+        return;
+    }
     log_text(" <-- ");
     if (error) {
         log_read_error(error);
         log_write(buffer, stored);
-    } else if (stored == 0) {
-        // Short time-outs are routine (polling the device); only long ones
-        // are worth a note.
-        if (read_timeout > 500) {
-            char note[48];
-            int length = std::snprintf(note, sizeof note, "(Timeout %d msecs)\r\n", read_timeout);
-            log_write(note, static_cast<std::size_t>(length));
-        }
     } else {
         log_write(buffer, stored);
     }
 }
 
 }  // namespace
+
+void note_no_answer(int waited_ms) {
+    log_text(" <-- ");
+    // Short time-outs are routine (polling the device); only long ones are
+    // worth a note.
+    if (waited_ms > 500) {
+        char note[48];
+        int length = std::snprintf(note, sizeof note, "(Timeout %d msecs)\r\n", waited_ms);
+        log_write(note, static_cast<std::size_t>(length));
+    }
+}
 
 void open_link() {
     int error = plat_port_open();

@@ -1,5 +1,6 @@
 // The command loop: start-up, one interface line at a time, shutdown. It owns
 // the game state and hands the device's turn over when the device is to move.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,12 @@ int opp_time;
 int own_rating;
 int opp_rating;
 char command_line[LINE_BUFFER_SIZE];
+long long clock_ms = -1;
+// As "increment" until the GUI says otherwise: 12 seconds.
+long long increment_ms = 12000;
+long long move_time_ms = -1;
+long long move_overhead_ms = DEFAULT_MOVE_OVERHEAD_MS;
+long long line_arrived_at = 0;
 
 namespace {
 
@@ -38,6 +45,9 @@ long long clamp(long long value, long long low, long long high) {
 // for a time-out, a base's minutes and seconds added) always fits an int.
 constexpr long long CENTISECONDS_LIMIT = INT_MAX / 10;
 constexpr long long PLAIN_LIMIT = INT_MAX / 2;
+// Clocks in ms are held below some eleven days: far beyond any game, and
+// far from overflowing the sums made of them.
+constexpr long long CLOCK_MS_LIMIT = 1000000000LL;
 
 
 // The moves the device still has to play before its time control ends, 0
@@ -50,6 +60,12 @@ int moves_to_go() {
         return 0;
     int made = device_side == 0 ? (game_plies + 1) / 2 : game_plies / 2;
     return moves_per_control - made % moves_per_control;
+}
+
+// The move's limit from what the GUI has said of the clock.
+long long turn_limit_ms() {
+    ClockReading reading{clock_ms, increment_ms, moves_to_go(), move_time_ms, move_overhead_ms};
+    return move_limit_ms(reading);
 }
 
 void leave_force_mode() {
@@ -71,12 +87,13 @@ void handle_time() {
     long long timeout = hundredths * 10;
     set_read_timeout(timeout < 1000 ? 1000 : static_cast<int>(timeout));
     own_time = static_cast<int>(hundredths / 100);
+    clock_ms = hundredths < 0 ? 0 : hundredths * 10;
     if (level_fixed)
         return;
     if (level_kind == 2 && own_time >= 15 && !force_mode)
         return;
     int hurry = last_score > 5.0f && static_cast<long long>(opp_rating) < own_rating - 200LL;
-    choose_level(moves_to_go(), own_time, increment, hurry);
+    choose_level_within(moves_to_go(), own_time, increment, hurry, turn_limit_ms());
 }
 
 void handle_opponent_time() {
@@ -134,6 +151,11 @@ void handle_level() {
     }
     moves_per_control = static_cast<int>(clamp(moves, -PLAIN_LIMIT, PLAIN_LIMIT));
     increment = static_cast<int>(whole(inc, PLAIN_LIMIT));
+    // The increment to the ms, for the move's limit; the clock itself
+    // comes with the next "time".
+    increment_ms = whole(inc * 1000, CLOCK_MS_LIMIT);
+    clock_ms = -1;
+    move_time_ms = -1;
     long long base = whole(minutes * 60, PLAIN_LIMIT) + clamp(seconds, -PLAIN_LIMIT, PLAIN_LIMIT);
     own_time = static_cast<int>(clamp(base, -PLAIN_LIMIT, PLAIN_LIMIT));
     level_fixed = 0;
@@ -146,7 +168,8 @@ void handle_move_time() {
     if (std::sscanf(command_line, "st %lf", &seconds) != 1)
         return;
     level_fixed = 1;
-    choose_move_time_level(static_cast<int>(whole(seconds, PLAIN_LIMIT)));
+    move_time_ms = std::max(whole(seconds * 1000, CLOCK_MS_LIMIT), 0LL);
+    choose_move_time_level(static_cast<int>(whole(seconds, PLAIN_LIMIT)), turn_limit_ms());
 }
 
 // "sd N": a search of N plies.
@@ -155,6 +178,7 @@ void handle_depth() {
     if (std::sscanf(command_line, "sd %lld", &depth) != 1)
         return;
     level_fixed = 1;
+    move_time_ms = -1;
     choose_depth_level(static_cast<int>(clamp(depth, -PLAIN_LIMIT, PLAIN_LIMIT)));
 }
 
@@ -181,7 +205,7 @@ void handle_go() {
     leave_force_mode();
     fresh_game = 0;
     move_now();
-    device_turn();
+    device_turn(turn_limit_ms());
 }
 
 struct Command {
@@ -234,6 +258,10 @@ void start_new_game(int keep_force_mode) {
     }
     move_number = 1;
     last_score = 0.0f;
+    // The GUI's clocks start afresh; it tells them before the device moves.
+    clock_ms = -1;
+    // The new game replaces whatever the device was still to move in.
+    move_owed = 0;
     new_device_game();
 }
 
@@ -297,7 +325,7 @@ void handle_move() {
             ++move_number;
         return;
     }
-    device_turn();
+    device_turn(turn_limit_ms());
 }
 
 void enter_force_mode() {
@@ -324,9 +352,17 @@ void reset_game_state() {
     command_line[0] = '\0';
     use_xboard_front_end(1);
     level_fixed = 0;
+    clock_ms = -1;
+    increment_ms = increment * 1000LL;
+    move_time_ms = -1;
+    move_overhead_ms = DEFAULT_MOVE_OVERHEAD_MS;
+    line_arrived_at = 0;
+    move_owed = 0;
 }
 
 void dispatch_command() {
+    line_arrived_at = plat_monotonic_ms();
+    note_interface_line();
     if (!log_is_open())
         open_log(0);
     log_text("==> ");
@@ -368,6 +404,7 @@ int run_bridge() {
     }
     while (!uci && !quit_requested) {
         std::fflush(stdout);
+        wait_for_interface();
         if (!plat_stdin_read_line(command_line, sizeof command_line))
             break;
         dispatch_command();

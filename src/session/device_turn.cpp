@@ -1,5 +1,9 @@
 // The device's turn: relay its analysis while watching the interface for
-// "?" or "force", then print its move.
+// "?" or "force", then print its move. The device is waited for as long as
+// its level has it think, up to the move's limit; then it is told to move
+// now, and only a device that does not move within a few seconds of that
+// counts as silent.
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -7,7 +11,15 @@
 #include "pawnbridge.h"
 #include "platform.h"
 
+int move_owed = 0;
+
 namespace {
+
+// The short read after the move, for a report that follows it.
+constexpr int TRAILING_READ_MS = 110;
+// The device answers "J" with its move at once; a device that has not
+// moved this long after it is taken as silent.
+constexpr int MOVE_NOW_ANSWER_MS = 3000;
 
 // What the interface is listened for while the device thinks.
 enum Watch {
@@ -16,16 +28,31 @@ enum Watch {
     WATCH_ENDING,    // it has been told to move: only what must not wait is taken
 };
 
+// What became of a line the interface sent during the turn.
+enum Taken {
+    TAKEN,         // acted on, or left for the command loop
+    TAKEN_TOLD,    // the device has been told to move now
+    TAKEN_ENDING,  // the session is to end at once
+};
+
 void log_turn_line(const char *line) {
     log_text("==> ");
     log_text(line);
     log_text(" !!!\r\n");
 }
 
-// Takes what the interface has sent while the device thinks. Returns false
-// when the session is to end at once; the device has then been told to
-// move, so that it stops searching, and nothing more is waited for.
-bool take_interface_line(Watch &watch, bool &force_seen) {
+// Milliseconds until the deadline, as a wait's time-out; -1 for none.
+int wait_left(long long deadline) {
+    if (deadline < 0)
+        return -1;
+    long long left = deadline - plat_monotonic_ms();
+    return left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// Takes what the interface has sent while the device thinks. When the
+// session is to end the device has been told to move, so that it stops
+// searching, and nothing more is waited for.
+Taken take_interface_line(Watch &watch, bool &force_seen) {
     char next[LINE_BUFFER_SIZE];
     if (!plat_stdin_peek_line(next, sizeof next)) {
         // The GUI has gone (closed, crashed or killed): nobody waits for
@@ -33,17 +60,20 @@ bool take_interface_line(Watch &watch, bool &force_seen) {
         if (watch == WATCH_COMMANDS)
             move_now();
         quit_requested = 1;
-        return false;
+        return TAKEN_ENDING;
     }
     TurnWord word = front_end->turn_word(next);
     bool urgent = word == TURN_PING || word == TURN_READY || word == TURN_QUIT;
     if (word == TURN_LEAVE || (watch == WATCH_ENDING && !urgent)) {
         // Not for this turn: it waits for the command loop, which reads it
         // once the move is in. A GUI that sends it is done with the search.
-        if (watch == WATCH_COMMANDS && word == TURN_LEAVE)
+        Taken taken = TAKEN;
+        if (watch == WATCH_COMMANDS && word == TURN_LEAVE) {
             move_now();
+            taken = TAKEN_TOLD;
+        }
         watch = WATCH_NONE;
-        return true;
+        return taken;
     }
     plat_stdin_read_line(command_line, sizeof command_line);
     log_turn_line(command_line);
@@ -52,7 +82,7 @@ bool take_interface_line(Watch &watch, bool &force_seen) {
         if (watch == WATCH_COMMANDS)
             move_now();
         quit_requested = 1;
-        return false;
+        return TAKEN_ENDING;
     case TURN_PING:
         hold_ping(command_line);
         break;
@@ -67,17 +97,52 @@ bool take_interface_line(Watch &watch, bool &force_seen) {
         // The move is on its way; a GUI that is closing sends "quit"
         // right behind, which must not wait for it.
         watch = WATCH_ENDING;
-        break;
+        return TAKEN_TOLD;
     default:
         break;
     }
-    return true;
+    return TAKEN;
+}
+
+// The read after the move, for a report that follows it. A GUI that asks
+// whether the bridge is ready meanwhile is answered at once: it waits for
+// that before its next search.
+void trailing_read(Watch watch) {
+    int kept = set_read_timeout(TRAILING_READ_MS);
+    long long until = plat_monotonic_ms() + TRAILING_READ_MS;
+    bool watching = watch != WATCH_NONE;
+    for (;;) {
+        int timeout = wait_left(until);
+        int ready = watching ? plat_wait_input_or_port(timeout) : plat_wait_port(timeout);
+        if (ready == 1) {
+            char next[LINE_BUFFER_SIZE];
+            if (plat_stdin_peek_line(next, sizeof next) && front_end->turn_word(next) == TURN_READY) {
+                plat_stdin_read_line(command_line, sizeof command_line);
+                log_turn_line(command_line);
+                send_interface("readyok");
+                std::fflush(stdout);
+            } else {
+                watching = false;  // for the command loop
+            }
+            continue;
+        }
+        if (ready == 2) {
+            read_device(command_line);
+        } else {
+            command_line[0] = '\0';
+            note_no_answer(TRAILING_READ_MS);
+        }
+        break;
+    }
+    set_read_timeout(kept);
 }
 
 // Returns once the move is printed (true), the device has stopped without
 // one, or the session is to end.
-bool play_turn(bool &force_seen) {
+bool play_turn(long long deadline, bool &force_seen) {
     Watch watch = WATCH_COMMANDS;
+    // Once the device has been told to move: when its move is due.
+    long long told_until = -1;
     int book_at_turn_start = in_book;
     // The device plays the side on move when its turn begins.
     device_side = side_flag;
@@ -86,16 +151,39 @@ bool play_turn(bool &force_seen) {
     // turn waits, as before every wait for the interface.
     std::fflush(stdout);
     for (;;) {
-        if (watch != WATCH_NONE && plat_wait_input_or_port(set_read_timeout(0)) == 1) {
-            if (!take_interface_line(watch, force_seen)) {
+        int timeout = wait_left(told_until >= 0 ? told_until : deadline);
+        int ready = watch != WATCH_NONE ? plat_wait_input_or_port(timeout) : plat_wait_port(timeout);
+        if (ready == 1) {
+            Taken taken = take_interface_line(watch, force_seen);
+            if (taken == TAKEN_ENDING) {
                 // A GUI still waiting for the search's end (a UCI GUI
                 // that said "stop" and then "quit") gets it.
                 front_end->device_move(nullptr);
                 return false;
             }
+            if (taken == TAKEN_TOLD && told_until < 0)
+                told_until = plat_monotonic_ms() + MOVE_NOW_ANSWER_MS;
             // The interface's lines first: a GUI that is closing sends
             // several at once and kills the engine moments later.
             continue;
+        }
+        if (ready == 0) {
+            if (told_until < 0) {
+                // The move's time is up: the device moves now. A "?" from
+                // the GUI would tell it again, after its move.
+                move_now();
+                if (watch == WATCH_COMMANDS)
+                    watch = WATCH_ENDING;
+                told_until = plat_monotonic_ms() + MOVE_NOW_ANSWER_MS;
+                continue;
+            }
+            // Told to move, and no move: the device does not answer. Its
+            // move, should it come after all, is read when it comes.
+            note_no_answer(MOVE_NOW_ANSWER_MS);
+            report_silent_device();
+            move_owed = front_end->takes_late_move ? 1 : 2;
+            front_end->device_move(nullptr);
+            return false;
         }
         read_device(reply_line);
         // An end-of-game report is taken up by the read itself: the device
@@ -122,22 +210,70 @@ bool play_turn(bool &force_seen) {
     note_move_played();
 
     // A report that follows the move arrives shortly after it.
-    int kept = set_read_timeout(110);
-    read_device(command_line);
-    set_read_timeout(kept);
+    trailing_read(watch);
     report_result(last_mover(), own_time, opp_time);
     return true;
 }
 
 }  // namespace
 
-int device_turn() {
+int device_turn(long long limit_ms) {
+    long long deadline = limit_ms < 0 ? -1 : line_arrived_at + limit_ms;
     bool force_seen = false;
-    bool moved = play_turn(force_seen);
+    bool moved = play_turn(deadline, force_seen);
+    if (moved && clock_ms >= 0) {
+        // The clock as the GUI keeps it, until it says otherwise: a GUI
+        // that sends it only now and then is still kept to it.
+        clock_ms -= plat_monotonic_ms() - line_arrived_at;
+        clock_ms = clock_ms < 0 ? 0 : clock_ms;
+        clock_ms += increment_ms;
+    }
     // A GUI that said "force" while the device thought plays neither side
     // from now on: the moves it sends next must not start a search.
     if (force_seen && !quit_requested)
         enter_force_mode();
     answer_held_pings();
     return moved;
+}
+
+void note_interface_line() {
+    if (move_owed == 1)
+        move_owed = 2;
+}
+
+namespace {
+
+// A line from a device that owes its move: its move at last, given to the
+// GUI while it still waits for it, else taken back out of the device's game.
+void take_late_move() {
+    read_device(reply_line);
+    reply_line[std::strcspn(reply_line, "\r")] = '\0';
+    if (reply_line[0] == '\0') {
+        // The line has failed: it is not read again in a loop.
+        move_owed = 0;
+        return;
+    }
+    int number = move_number, book = in_book;
+    if (!parse_device_move(&number, reply_line, &book))
+        return;  // analysis and the like: logged, nothing more
+    if (move_owed == 1) {
+        move_number = number;
+        in_book = book;
+        front_end->device_move(reply_line);
+        note_move_played();
+    } else {
+        take_back();
+    }
+    move_owed = 0;
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+void wait_for_interface() {
+    while (move_owed && !quit_requested) {
+        if (plat_wait_input_or_port(-1) != 2)
+            return;
+        take_late_move();
+    }
 }

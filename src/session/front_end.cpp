@@ -188,12 +188,13 @@ TurnWord uci_turn_word(const char *line) {
     return TURN_LEAVE;
 }
 
-const FrontEnd XBOARD_V1 = {xboard_move,   xboard_thinking_v1, xboard_book,       xboard_whisper, xboard_say,
-                            send_interface, xboard_resign,     xboard_user_error, xboard_turn_word};
-const FrontEnd XBOARD_V2 = {xboard_move,   xboard_thinking_v2, xboard_book,       xboard_whisper, xboard_say,
-                            send_interface, xboard_resign,     xboard_user_error, xboard_turn_word};
-const FrontEnd UCI = {uci_best_move, uci_thinking, uci_book,      uci_whisper,     uci_text,
-                      uci_text,      uci_resign,   uci_text,      uci_turn_word};
+// An xboard GUI still waits for the move; a UCI GUI has had its bestmove.
+const FrontEnd XBOARD_V1 = {xboard_move,    xboard_thinking_v1, xboard_book,       xboard_whisper,   xboard_say,
+                            send_interface, xboard_resign,      xboard_user_error, xboard_turn_word, true};
+const FrontEnd XBOARD_V2 = {xboard_move,    xboard_thinking_v2, xboard_book,       xboard_whisper,   xboard_say,
+                            send_interface, xboard_resign,      xboard_user_error, xboard_turn_word, true};
+const FrontEnd UCI = {uci_best_move, uci_thinking, uci_book, uci_whisper,   uci_text,
+                      uci_text,      uci_resign,   uci_text, uci_turn_word, false};
 
 }  // namespace
 

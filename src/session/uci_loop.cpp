@@ -19,10 +19,8 @@ constexpr std::size_t UCI_LINE_SIZE = 65536;
 constexpr int MAX_GAME_PLIES = 6000;
 constexpr std::size_t FEN_SIZE = 128;
 constexpr std::size_t MOVE_SIZE = 6;
-// A search without a clock (a fixed depth, "go infinite") ends when the
-// device moves or the GUI says "stop"; the device's silence is given this
-// long before the search counts as over.
-constexpr int UNTIMED_SEARCH_MS = 3600 * 1000;
+// What "Move Overhead" may be set to, in ms.
+constexpr long long MOVE_OVERHEAD_MAX_MS = 5000;
 
 char uci_line[UCI_LINE_SIZE];
 
@@ -37,6 +35,14 @@ struct HeldGame {
     char moves[MAX_GAME_PLIES][MOVE_SIZE];
 };
 HeldGame held;
+
+// The clock of the last search with one, to tell a new time control.
+struct LastClock {
+    bool known;
+    long long clock_ms, inc_ms, moves_to_go;
+};
+LastClock last_clock;
+
 
 // The game a "position" line asks for; the moves point into the line.
 struct WantedGame {
@@ -70,6 +76,18 @@ const char *next_word(const char *&at, int &length) {
         ++at;
     length = static_cast<int>(at - start);
     return start;
+}
+
+// Letters compared without their case, in ASCII whatever the locale.
+int strncasecmp_ascii(const char *a, const char *b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        int x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        x = x >= 'A' && x <= 'Z' ? x + 32 : x;
+        y = y >= 'A' && y <= 'Z' ? y + 32 : y;
+        if (x != y || x == 0)
+            return x - y;
+    }
+    return 0;
 }
 
 bool word_is(const char *word, int length, const char *text) {
@@ -189,6 +207,8 @@ void follow_side() {
 // Gives the device the wanted start: a new game or the position command.
 bool start_afresh() {
     held.known = false;
+    // The new start replaces whatever the device was still to move in.
+    move_owed = 0;
     held.count = 0;
     if (wanted.from_fen) {
         if (!load_position(wanted.placement, wanted.side)) {
@@ -251,6 +271,9 @@ void handle_position(const char *line) {
 
 void handle_new_game() {
     enter_force_mode();
+    // A new game may come with another time control: its level is chosen
+    // afresh.
+    last_clock.known = false;
     clear_wanted();
     start_afresh();
     follow_side();
@@ -259,10 +282,18 @@ void handle_new_game() {
 
 long long clamp_ms(long long value) { return value < 0 ? 0 : value > 1000000000LL ? 1000000000LL : value; }
 
-void handle_go(const char *line) {
-    long long clock_ms[2] = {-1, -1}, inc_ms[2] = {0, 0};
-    long long moves_to_go = 0, move_time = -1, depth = -1;
-    bool infinite = false;
+// What a "go" line asks for; -1 where it says nothing.
+struct GoLine {
+    long long clock_ms[2];  // White's and Black's
+    long long inc_ms[2];
+    long long moves_to_go;
+    long long move_time_ms;
+    long long depth;
+    bool infinite;
+};
+
+GoLine read_go(const char *line) {
+    GoLine go{{-1, -1}, {0, 0}, 0, -1, -1, false};
     const char *at = line + 2;
     for (;;) {
         int length = 0;
@@ -271,21 +302,21 @@ void handle_go(const char *line) {
             break;
         long long *target = nullptr;
         if (word_is(word, length, "wtime"))
-            target = &clock_ms[0];
+            target = &go.clock_ms[0];
         else if (word_is(word, length, "btime"))
-            target = &clock_ms[1];
+            target = &go.clock_ms[1];
         else if (word_is(word, length, "winc"))
-            target = &inc_ms[0];
+            target = &go.inc_ms[0];
         else if (word_is(word, length, "binc"))
-            target = &inc_ms[1];
+            target = &go.inc_ms[1];
         else if (word_is(word, length, "movestogo"))
-            target = &moves_to_go;
+            target = &go.moves_to_go;
         else if (word_is(word, length, "movetime"))
-            target = &move_time;
+            target = &go.move_time_ms;
         else if (word_is(word, length, "depth"))
-            target = &depth;
+            target = &go.depth;
         else if (word_is(word, length, "infinite"))
-            infinite = true;
+            go.infinite = true;
         if (target != nullptr) {
             const char *before = at;
             const char *number = next_word(at, length);
@@ -297,7 +328,56 @@ void handle_go(const char *line) {
                 at = before;  // no number: the word after is read as a word
         }
     }
+    return go;
+}
 
+// A clock that grew by more than the increment, another increment or more
+// moves to go: a new time control, whose level is chosen afresh rather than
+// held over from the last one.
+bool new_time_control(long long clock, long long inc, long long moves) {
+    if (!last_clock.known)
+        return true;
+    return clock > last_clock.clock_ms + last_clock.inc_ms || inc != last_clock.inc_ms ||
+           moves > last_clock.moves_to_go;
+}
+
+// Sends the level the search asks for, and gives the clock to the game;
+// returns the move's limit (-1: none).
+long long choose_search_level(const GoLine &go, int side) {
+    long long moves = go.moves_to_go > 100000 ? 100000 : go.moves_to_go;
+    clock_ms = go.clock_ms[side];
+    increment_ms = go.clock_ms[side] >= 0 ? go.inc_ms[side] : 0;
+    move_time_ms = go.move_time_ms;
+    ClockReading reading{clock_ms, increment_ms, static_cast<int>(moves), move_time_ms, move_overhead_ms};
+    long long limit = go.infinite ? -1 : move_limit_ms(reading);
+    if (go.infinite) {
+        choose_analysis_level();
+    } else if (go.move_time_ms >= 0) {
+        choose_move_time_level(static_cast<int>(go.move_time_ms / 1000), limit);
+    } else if (go.depth >= 0) {
+        choose_depth_level(static_cast<int>(go.depth));
+    } else if (go.clock_ms[side] >= 0) {
+        // As the xboard protocol's clock reports: the same rules, the same
+        // levels.
+        own_time = static_cast<int>(go.clock_ms[side] / 1000);
+        if (go.clock_ms[!side] >= 0)
+            opp_time = static_cast<int>(go.clock_ms[!side] / 1000);
+        increment = static_cast<int>(go.inc_ms[side] / 1000);
+        bool fresh = new_time_control(go.clock_ms[side], go.inc_ms[side], moves);
+        last_clock = {true, go.clock_ms[side], go.inc_ms[side], moves};
+        if (fresh || !(level_kind == 2 && own_time >= 15)) {
+            int hurry = last_score > 5.0f && static_cast<long long>(opp_rating) < own_rating - 200LL;
+            choose_level_within(static_cast<int>(moves), own_time, increment, hurry, limit);
+        }
+        // The device's whole remaining time bounds each read, as the
+        // xboard protocol's clock report does.
+        set_read_timeout(go.clock_ms[side] < 1000 ? 1000 : static_cast<int>(go.clock_ms[side]));
+    }
+    return limit;
+}
+
+void handle_go(const char *line) {
+    GoLine go = read_go(line);
     if (!held.known) {
         // The last position did not reach the device: a search now would
         // answer for some other position.
@@ -305,44 +385,17 @@ void handle_go(const char *line) {
         front_end->device_move(nullptr);
         return;
     }
-    int side = side_flag;
-    int timeout = UNTIMED_SEARCH_MS;
-    if (infinite) {
-        choose_analysis_level();
-    } else if (move_time >= 0) {
-        choose_move_time_level(static_cast<int>(move_time / 1000));
-        // The level's own time may pass the GUI's, and the device may
-        // think in silence: only a long silence counts as no answer.
-        timeout = static_cast<int>(move_time > 100000000 ? 300000000 : 3 * move_time);
-        if (timeout < 5000)
-            timeout = 5000;
-    } else if (depth >= 0) {
-        choose_depth_level(static_cast<int>(depth));
-    } else if (clock_ms[side] >= 0) {
-        // As the xboard protocol's clock reports: the same rules, the same
-        // levels.
-        own_time = static_cast<int>(clock_ms[side] / 1000);
-        if (clock_ms[!side] >= 0)
-            opp_time = static_cast<int>(clock_ms[!side] / 1000);
-        increment = static_cast<int>(inc_ms[side] / 1000);
-        timeout = static_cast<int>(clock_ms[side]);
-        if (!(level_kind == 2 && own_time >= 15)) {
-            int hurry = last_score > 5.0f && static_cast<long long>(opp_rating) < own_rating - 200LL;
-            choose_level(static_cast<int>(moves_to_go > 100000 ? 100000 : moves_to_go), own_time, increment,
-                         hurry);
-        }
-    }
-    set_read_timeout(timeout < 1000 ? 1000 : timeout);
+    long long limit = choose_search_level(go, side_flag);
 
     set_force_mode(0);
     force_mode = 0;
     move_now();
-    analysing = infinite;
-    bool moved = device_turn();
+    analysing = go.infinite;
+    bool moved = device_turn(limit);
     analysing = 0;
     if (quit_requested)
         return;
-    if (moved && !infinite) {
+    if (moved && !go.infinite) {
         // The device's game goes on with its move, as the GUI's will.
         if (held.known && held.count < MAX_GAME_PLIES)
             std::memcpy(held.moves[held.count++], reply_line, MOVE_SIZE);
@@ -350,7 +403,7 @@ void handle_go(const char *line) {
             held.known = false;
     }
     enter_force_mode();
-    if (moved && infinite) {
+    if (moved && go.infinite) {
         // An analysis: the move is the GUI's answer, not a move of the
         // game; it leaves the device's game at once.
         take_back();
@@ -358,14 +411,53 @@ void handle_go(const char *line) {
     }
 }
 
+// "setoption name Move Overhead value N": the GUI's side of the reserve
+// kept on every move. Option names are not case-sensitive; an option the
+// bridge does not have is only logged.
+void handle_setoption(const char *line) {
+    const char *at = line + 9;  // after "setoption"
+    int length = 0;
+    const char *word = next_word(at, length);
+    if (!word_is(word, length, "name"))
+        return;
+    const char *name = next_word(at, length);
+    const char *name_end = name + length;
+    const char *value = nullptr;
+    for (;;) {
+        const char *before = at;
+        word = next_word(at, length);
+        if (length == 0)
+            break;
+        if (word_is(word, length, "value")) {
+            value = at;
+            at = before;
+            break;
+        }
+        name_end = word + length;
+    }
+    static const char OVERHEAD[] = "Move Overhead";
+    std::size_t name_length = static_cast<std::size_t>(name_end - name);
+    if (name_length != sizeof OVERHEAD - 1 || strncasecmp_ascii(name, OVERHEAD, name_length) != 0 ||
+        value == nullptr)
+        return;
+    char *end = nullptr;
+    long long ms = std::strtoll(value, &end, 10);
+    if (end == value)
+        return;
+    move_overhead_ms = ms < 0 ? 0 : ms > MOVE_OVERHEAD_MAX_MS ? MOVE_OVERHEAD_MAX_MS : ms;
+}
+
 void handle_uci() {
     send_interface("id name Pawnbridge");
     send_interface("id author the Pawnbridge developers");
+    send_interface("option name Move Overhead type spin default 100 min 0 max 5000");
     send_interface("uciok");
     std::fflush(stdout);
 }
 
 void dispatch_uci_line(const char *line) {
+    line_arrived_at = plat_monotonic_ms();
+    note_interface_line();
     if (!log_is_open())
         open_log(0);
     log_text("==> ");
@@ -385,9 +477,10 @@ void dispatch_uci_line(const char *line) {
         quit_requested = 1;
     else if (is_first_word(line, "uci"))
         handle_uci();
-    // "stop" with nothing to stop, "setoption", "debug", "register",
-    // "ponderhit" and anything else: logged, nothing more. No option is
-    // declared, so none is set.
+    else if (is_first_word(line, "setoption"))
+        handle_setoption(line);
+    // "stop" with nothing to stop, "debug", "register", "ponderhit" and
+    // anything else: logged, nothing more.
 }
 
 }  // namespace
@@ -407,8 +500,10 @@ void run_uci_session(const char *first_line) {
     enter_force_mode();
     held.known = false;
     held.count = 0;
+    last_clock.known = false;
     while (!quit_requested) {
         std::fflush(stdout);
+        wait_for_interface();
         if (!plat_stdin_read_line(uci_line, sizeof uci_line))
             break;
         dispatch_uci_line(uci_line);
