@@ -21,14 +21,19 @@ import chess.engine  # noqa: E402
 
 
 class Rig:
-    def __init__(self, build, speed=10, seed=1, extra=()):
+    """trace=True keeps the emulator's record of every line on the port, each
+    stamped with the wall clock's seconds within the minute, for trace()."""
+
+    def __init__(self, build, speed=10, seed=1, extra=(), trace=False):
         self.build = pathlib.Path(build).resolve()
         self.dir = pathlib.Path(tempfile.mkdtemp(prefix="pawnbridge-client-"))
         self.port = self.dir / "sapphire"
-        self.emulator = subprocess.Popen(
-            [str(self.build / "tools" / "sapphire-emu"), "--link", str(self.port),
-             "--speed", str(speed), "--seed", str(seed), *extra],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.trace_path = self.dir / "port-trace.txt" if trace else None
+        with open(self.trace_path, "wb") if trace else open(os.devnull, "wb") as errors:
+            self.emulator = subprocess.Popen(
+                [str(self.build / "tools" / "sapphire-emu"), "--link", str(self.port),
+                 "--speed", str(speed), "--seed", str(seed), *(["--trace"] if trace else []), *extra],
+                stdout=subprocess.PIPE, stderr=errors, text=True)
         self.emulator.stdout.readline()  # the port's path: it is up
         deadline = time.monotonic() + 10
         while not self.port.exists():
@@ -49,6 +54,9 @@ class Rig:
 
     def log(self):
         return (self.dir / "NovagLog.txt").read_bytes().decode("latin-1")
+
+    def trace(self):
+        return self.trace_path.read_bytes().decode("latin-1")
 
     def leftovers(self):
         """Processes of this rig still running: the emulator (its port on its

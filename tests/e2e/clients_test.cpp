@@ -79,8 +79,9 @@ TEST(TimeControls, AsPythonChessAndMatchRunnersWriteThem) {
     // lichess-bot's 60 s + 1 s: base as minutes:seconds, increment with a
     // fraction. Before, the scan stopped at the colon: increment 12, L AT4.
     expect_level(s, "level 0 0:57 1.0", "L AT1");
-    // Its first move at a fixed time, then the clock no longer counts.
-    expect_level(s, "st 10.0", "L AT3");
+    // Its first move at a fixed time, then the clock no longer counts. AT3
+    // takes the whole 10 s, which the move's reserve cuts: AT2 fits.
+    expect_level(s, "st 10.0", "L AT2");
     s.bridge.send("time 500");
     // A fixed depth, as Knights and cutechess-cli ask for it.
     expect_level(s, "sd 8", "L FD8");

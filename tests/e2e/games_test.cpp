@@ -53,19 +53,27 @@ TEST(Games, QuestionMarkMakesTheDeviceMoveAtOnce) {
     EXPECT_NE(s.log().find("==> ? !!!\r\n --> J\r\n"), std::string::npos) << s.log();
 }
 
-TEST(Games, SilentDeviceEndsTheTurnWithoutAMove) {
+TEST(Games, SilentDeviceIsToldToMoveThenReported) {
     Session s;
+    // Half a second on the clock: the device is told to move at once.
+    s.bridge.send("time 50");
+    s.device.answer("L FD3", "OK");
+    s.device.send_line("OK");
+    s.bridge.expect("tellics whisper L FD3");
     s.move("e2e4", "Me2e4");
-    // The wait and one read at 500 ms each; a line sent before they have
-    // run out would be taken as the interface's input during the turn. Not
-    // a word from the device in its whole turn: the user is told.
-    EXPECT_TRUE(is_silent_device_report(s.bridge.expect_line(3000)));
-    s.sync();
+    s.device.expect("J", 1000);
+    // Not a word from the device within seconds of that: the user is told.
+    EXPECT_TRUE(is_silent_device_report(s.bridge.expect_line(5000)));
+    // Its move, should it come after all, still reaches the GUI, which
+    // waits for it.
+    s.device.send_line("M 1, e7-e5 .");
+    s.bridge.expect("move e7e5");
     // The bridge is back in its command loop and the game goes on.
     s.move("d2d4", "Md2d4");
     s.device.send_line("M 2, d7-d5 .");
     s.bridge.expect("move d7d5");
     EXPECT_EQ(s.quit(), 0);
+    EXPECT_NE(s.log().find(" --> J\r\n <-- (Timeout 3000 msecs)\r\n"), std::string::npos) << s.log();
 }
 
 TEST(Games, RefusedMovesAndANewGameAnswer) {

@@ -17,51 +17,6 @@ std::string analysis(const std::string &status, int depth, const std::string &sc
     return status + " d " + std::to_string(depth) + " " + score + " 0:00:07 12/ 34 900/s " + pv;
 }
 
-struct UciSession : StartedBridge {
-    UciSession() {
-        bridge.send("uci");
-        bridge.expect("id name Pawnbridge");
-        EXPECT_EQ(bridge.expect_line().rfind("id author ", 0), 0u);
-        bridge.expect("uciok");
-        // The device shows its thinking and waits in force mode.
-        device.answer("H", "Display on");
-        device.answer("S3", "Detail 3");
-        device.answer("U ON", "Force mode on");
-    }
-    void ready() {
-        bridge.send("isready");
-        bridge.expect("readyok");
-    }
-    void new_game() {
-        bridge.send("ucinewgame");
-        device.answer_new_game();
-        bridge.expect("info string New Game");
-    }
-    // "go" with the level it leads to ("" for none): the device leaves force
-    // mode and is told to move.
-    void go(const std::string &line, const std::string &level) {
-        bridge.send(line);
-        if (!level.empty()) {
-            device.answer(level, "OK");
-            device.send_line("OK");
-        }
-        device.answer("U OFF", "Force mode off");
-        device.expect("J");
-        if (!level.empty())
-            bridge.expect("info string " + level);
-    }
-    // The device's move reply, bestmove, and force mode again.
-    void device_moves(const std::string &reply, const std::string &best) {
-        device.send_line(reply);
-        std::string line = bridge.expect_line();
-        if (line == "info string Out of book.")  // the first move after the book
-            line = bridge.expect_line();
-        EXPECT_EQ(line, "bestmove " + best);
-        device.answer("U ON", "Force mode on");
-    }
-    bool log_has(const std::string &text) const { return log().find(text) != std::string::npos; }
-};
-
 TEST(Uci, HandshakeAndWordsThatAreOnlyLogged) {
     UciSession s;
     for (const char *line : {"debug on", "setoption name Hash value 16", "register later", "ponderhit", "stop",
@@ -206,6 +161,8 @@ TEST(Uci, IsReadyIsAnsweredWhileADeviceLineIsStillOnTheWire) {
     EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(200));
     s.device.send(line.substr(20) + "\r\n");
     s.bridge.expect("info depth 5 score cp 25 time 7000 nodes 6300 nps 900 pv e7e5");
+    // A second on the clock: the device was told to move long ago.
+    s.device.expect("J");
     s.device.send(line.substr(0, 20));  // and then nothing
     s.bridge.expect("bestmove 0000", 5000);
     s.device.answer("U ON");
@@ -217,7 +174,8 @@ TEST(Uci, IsReadyIsAnsweredWhileADeviceLineIsStillOnTheWire) {
 TEST(Uci, LevelsFromMoveTimeDepthAndClocks) {
     UciSession s;
     s.new_game();
-    s.go("go movetime 5000", "L AT2");
+    // AT2's 5 s would be cut every move by the move's reserve: AT1 fits.
+    s.go("go movetime 5000", "L AT1");
     s.device_moves("M 1, e2-e4 .", "e2e4");
     s.go("go depth 5", "L FD5");
     s.device_moves("M 2, d2-d4 .", "d2d4");
@@ -258,13 +216,15 @@ TEST(Uci, ATurnWithoutAMoveStillAnswersBestmove) {
     s.bridge.send("position startpos");
     // The game is over: the device reports it instead of a move, and says
     // nothing more; it is no silent device.
-    s.go("go movetime 1000", "L AT1");
+    s.go("go movetime 1000", "L FD3");
     s.device.send("M#5 Checkmate\r\n");
     s.bridge.expect("info string 0-1 {Black mates}", 5000);
     s.bridge.expect("bestmove 0000", 5000);
     s.device.answer("U ON");
-    // A silent device: told, and still a bestmove.
-    s.go("go wtime 1000 btime 1000", "L FD3");
+    // A silent device: told to move when its time is up, then reported,
+    // and still a bestmove.
+    s.go("go wtime 1000 btime 1000", "");
+    s.device.expect("J");
     EXPECT_TRUE(is_silent_device_report(s.bridge.expect_line(5000), "info string "));
     s.bridge.expect("bestmove 0000");
     s.device.answer("U ON");

@@ -72,3 +72,50 @@ struct StartedBridge {
         bridge.expect("");
     }
 };
+
+// A started bridge that has become a UCI engine.
+struct UciSession : StartedBridge {
+    UciSession() {
+        bridge.send("uci");
+        bridge.expect("id name Pawnbridge");
+        EXPECT_EQ(bridge.expect_line().rfind("id author ", 0), 0u);
+        bridge.expect("option name Move Overhead type spin default 100 min 0 max 5000");
+        bridge.expect("uciok");
+        // The device shows its thinking and waits in force mode.
+        device.answer("H", "Display on");
+        device.answer("S3", "Detail 3");
+        device.answer("U ON", "Force mode on");
+    }
+    void ready() {
+        bridge.send("isready");
+        bridge.expect("readyok");
+    }
+    void new_game() {
+        bridge.send("ucinewgame");
+        device.answer_new_game();
+        bridge.expect("info string New Game");
+    }
+    // "go" with the level it leads to ("" for none): the device leaves force
+    // mode and is told to move.
+    void go(const std::string &line, const std::string &level) {
+        bridge.send(line);
+        if (!level.empty()) {
+            device.answer(level, "OK");
+            device.send_line("OK");
+        }
+        device.answer("U OFF", "Force mode off");
+        device.expect("J");
+        if (!level.empty())
+            bridge.expect("info string " + level);
+    }
+    // The device's move reply, bestmove, and force mode again.
+    void device_moves(const std::string &reply, const std::string &best) {
+        device.send_line(reply);
+        std::string line = bridge.expect_line();
+        if (line == "info string Out of book.")  // the first move after the book
+            line = bridge.expect_line();
+        EXPECT_EQ(line, "bestmove " + best);
+        device.answer("U ON", "Force mode on");
+    }
+    bool log_has(const std::string &text) const { return log().find(text) != std::string::npos; }
+};

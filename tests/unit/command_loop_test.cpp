@@ -98,10 +98,11 @@ TEST_F(Loop, MoveCountControlsSpreadTheClockOverTheMovesLeft) {
 }
 
 TEST_F(Loop, MoveTimeAndDepthFixTheLevelUntilTheNextControl) {
-    EXPECT_EQ(level_after("st 10.0"), "L AT3");
+    // The level whose pace fits inside the time a move, less its reserve.
+    EXPECT_EQ(level_after("st 10.0"), "L AT2");
+    EXPECT_EQ(level_after("st 150"), "L AT7");
     EXPECT_EQ(level_after("time 500"), "");  // the clock does not change it
     EXPECT_EQ(level_after("st 0.5"), "L FD3");
-    EXPECT_EQ(level_after("st 150"), "L AT8");
     EXPECT_EQ(level_after("sd 8"), "L FD8");
     EXPECT_EQ(level_after("sd 20"), "");
     EXPECT_EQ(level_after("sd 0"), "L FD1");

@@ -305,11 +305,14 @@ protected:
     // Calls choose_level and returns the level command that reached the
     // device, or "" when none did.
     std::string choose(int moves, int seconds, int increment_seconds, int hurry,
-                       bool expect_command) {
+                       bool expect_command, long long allowed_ms = -1) {
         if (expect_command)
             device.send("OK\r\nOK\r\n");
         CaptureStdout();
-        choose_level(moves, seconds, increment_seconds, hurry);
+        if (allowed_ms < 0)
+            choose_level(moves, seconds, increment_seconds, hurry);
+        else
+            choose_level_within(moves, seconds, increment_seconds, hurry, allowed_ms);
         std::string whisper = GetCapturedStdout();
         std::string command;
         if (expect_command) {
@@ -379,6 +382,70 @@ TEST_F(Levels, ALevelIsSentOnlyWhenItChanges) {
     EXPECT_EQ(level_number, 2);
     EXPECT_EQ(choose(40, 300, 0, 0, true), "L TR1");
     EXPECT_EQ(choose(40, 400, 0, 0, false), "");
+}
+
+TEST_F(Levels, ALevelWhosePaceDoesNotFitTheMovesLimitGivesWay) {
+    const struct {
+        int moves, seconds, increment;
+        long long allowed_ms;
+        const char *command;
+    } rows[] = {
+        // 40 moves in 60 s: AT1's two seconds fit a limit of three.
+        {40, 60, 0, 2966, "L AT1"}, {40, 60, 0, 1999, "L FD3"},
+        // The tournament level's 7.5 s, and an average-time level's own
+        // pace, give way to the slowest average-time level that fits.
+        {40, 300, 0, 14947, "L TR1"}, {40, 300, 0, 7499, "L AT2"}, {0, 120, 12, 14999, "L AT3"},
+        {0, 120, 12, 15000, "L AT4"}, {0, 3600, 0, 120000, "L SD6"}, {0, 3600, 0, 119999, "L AT6"},
+        // The fastest play fits any limit, 0 included.
+        {0, 10, 0, 0, "L FD3"}, {0, 60, 0, 0, "L FD3"},
+    };
+    for (const auto &row : rows) {
+        level_kind = -1;
+        level_number = -1;
+        EXPECT_EQ(choose(row.moves, row.seconds, row.increment, 0, true, row.allowed_ms), row.command)
+            << row.moves << " " << row.seconds << " " << row.increment << " " << row.allowed_ms;
+    }
+}
+
+// ------------------------------------------------------------- move limit
+
+TEST(MoveLimit, FromTheClockTheTimeAMoveAndTheReserve) {
+    const struct {
+        long long clock, increment;
+        int moves_to_go;
+        long long move_time, overhead, limit;
+    } rows[] = {
+        // Nothing said of the time: no limit.
+        {-1, 0, 0, -1, 100, -1},
+        // A time a move less the link's 50 ms and the GUI's 100, never
+        // below nothing; with a clock too, the smaller.
+        {-1, 0, 0, 1000, 100, 850}, {-1, 0, 0, 500, 100, 350}, {-1, 0, 0, 100, 100, 0},
+        {3000, 0, 1, 5000, 100, 2850},
+        // A clock below its reserve: move at once.
+        {100, 0, 0, -1, 100, 0}, {0, 0, 40, -1, 100, 0},
+        // 40 moves in 60 s: two fair shares; a hundredth of a long clock is
+        // kept for the GUI (600 ms here).
+        {60000, 0, 40, -1, 100, 2966},
+        // A control's last move: the clock but its reserve.
+        {3000, 0, 1, -1, 100, 2850}, {3000, 2000, 1, -1, 100, 2850},
+        // The moves still to play keep 100 ms each.
+        {5000, 0, 40, -1, 100, 242}, {4000, 0, 40, -1, 100, 0}, {5000, 0, 10, -1, 100, 970},
+        // An increment larger than the clock comes after the move.
+        {500, 5000, 0, -1, 100, 350},
+        // Sudden death: two twentieths of what is left.
+        {60000, 0, 0, -1, 100, 5934}, {600000, 0, 0, -1, 100, 59894},
+        // The GUI's overhead, when it is larger.
+        {10000, 0, 0, -1, 1000, 894}, {-1, 0, 0, 2000, 1000, 950},
+    };
+    for (const auto &row : rows) {
+        ClockReading reading{row.clock, row.increment, row.moves_to_go, row.move_time, row.overhead};
+        EXPECT_EQ(move_limit_ms(reading), row.limit)
+            << row.clock << " " << row.increment << " " << row.moves_to_go << " " << row.move_time;
+    }
+    // Absurd readings stay within the clock, without overflow.
+    ClockReading huge{1000000000LL, 1000000000LL, 100000, 1000000000LL, 5000};
+    EXPECT_GE(move_limit_ms(huge), 0);
+    EXPECT_LE(move_limit_ms(huge), 1000000000LL);
 }
 
 // ------------------------------------------------------------- end of game
