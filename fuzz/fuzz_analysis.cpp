@@ -6,7 +6,10 @@
 #include <string>
 
 #include "fuzz_common.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "xboard.h"
 
 namespace {
 

@@ -8,7 +8,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "xboard.h"
 
 namespace fuzz {
 
@@ -57,23 +60,14 @@ InScratch::~InScratch() {
 }
 
 void reset_bridge() {
-    reset_game_state();
-    end_code = 0;
-    in_book = 0;
-    last_score = 0.0f;
-    level_kind = 0;
-    level_number = 0;
-    solved_count = 0;
-    failed_count = 0;
-    std::memset(reply_line, 0, sizeof reply_line);
-    std::memset(command_line, 0, sizeof command_line);
+    // Everything the session keeps, and the xboard protocol's own state
+    // (a UCI input then begins its own session).
+    reset_session();
+    begin_xboard_session();
     fake::reset();
     set_read_timeout(500);
     if (!log_is_open())
         open_log(0);
-    // A set-up timed by the previous input must not leave its entry in this
-    // one's log.
-    log_setup_time(0);
     fake::reset();
 }
 

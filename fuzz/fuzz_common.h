@@ -27,8 +27,8 @@ public:
     InScratch &operator=(const InScratch &) = delete;
 };
 
-// The game state, the shared globals and the fake's streams as at start-up,
-// with the log open and empty.
+// The session's state and the fake's streams as at start-up, with the log
+// open and empty.
 void reset_bridge();
 
 // An input of two parts: the text before the first NUL byte, and the bytes

@@ -7,7 +7,10 @@
 #include <cstring>
 
 #include "fuzz_common.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "xboard.h"
 
 namespace {
 

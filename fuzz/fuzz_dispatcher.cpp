@@ -9,7 +9,10 @@
 #include <string>
 
 #include "fuzz_common.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "xboard.h"
 #include "platform.h"
 
 namespace {
@@ -55,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fake::set_port_stream(parts.tail, parts.tail_size);
 
     // The command loop's own reading, without its start-up and shutdown.
-    while (!quit_requested && plat_stdin_read_line(command_line, sizeof command_line)) {
+    while (!game.quit_requested && plat_stdin_read_line(command_line, sizeof command_line)) {
         dispatch_command();
         fuzz::check_shared_buffers();
         fake::require(log_held || log_is_open() || std::strncmp(command_line, "force", 5) == 0,

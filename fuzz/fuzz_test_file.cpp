@@ -6,7 +6,10 @@
 #include <cstring>
 
 #include "fuzz_common.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "xboard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     fuzz::InScratch in_scratch;

@@ -14,7 +14,11 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "uci.h"
+#include "xboard.h"
 
 namespace {
 
@@ -136,7 +140,7 @@ public:
         fake::require(!ready_owed_, "isready was never answered");
         fake::require(uciok_owed_ == 0, "uci was never answered with uciok");
         // A search can only be left unanswered by the session's end.
-        fake::require(!searching_ || quit_requested, "a go was never answered with bestmove");
+        fake::require(!searching_ || game.quit_requested, "a go was never answered with bestmove");
     }
 
 private:
@@ -220,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     fuzz::check_shared_buffers();
     fake::require(log_held || log_is_open(), "the log was closed during the session");
-    fake::require(force_mode || quit_requested, "the device was left out of force mode between searches");
+    fake::require(game.force_mode || game.quit_requested, "the device was left out of force mode between searches");
     check_dialogue(told);
     check_device_commands(fake::written());
     fake::check_nothing_lost();

@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pawnbridge.h"
+#include "core.h"
+#include "platform.h"
+#include "uci.h"
+#include "xboard.h"
 
 #ifndef PAWNBRIDGE_VERSION
 #define PAWNBRIDGE_VERSION "unknown"
@@ -51,5 +54,17 @@ int main(int argc, char **argv) {
             return 0;
         }
     }
-    return run_bridge();
+    // Until the GUI's first line chooses the protocol, the user is told
+    // what must be told (a silent device) in the xboard protocol's forms.
+    use_xboard_front_end(1);
+    start_session();
+    // The GUI chooses the protocol with its first line.
+    if (plat_stdin_read_line(command_line, sizeof command_line)) {
+        if (is_uci_opening(command_line))
+            run_uci_session(command_line);
+        else
+            run_xboard_session(command_line);
+    }
+    end_session();
+    return 0;
 }

@@ -7,13 +7,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "front_end.h"
-#include "pawnbridge.h"
+#include "core.h"
 #include "platform.h"
-
-int move_owed = 0;
+#include "translate.h"
 
 namespace {
+
+// A move the device owes: 0 none, 1 while the GUI would still take it, 2
+// once the GUI has gone on.
+int move_owed = 0;
 
 // The short read after the move, for a report that follows it.
 constexpr int TRAILING_READ_MS = 110;
@@ -35,10 +37,22 @@ enum Taken {
     TAKEN_ENDING,  // the session is to end at once
 };
 
-void log_turn_line(const char *line) {
-    log_text("==> ");
-    log_text(line);
-    log_text(" !!!\r\n");
+// Pings that came while the device was to move, answered once its move has
+// been printed. A GUI waits for the latest one, so when more arrive than
+// fit, the newest takes the last slot.
+constexpr int HELD_PINGS = 8;
+char held_pings[HELD_PINGS][LINE_BUFFER_SIZE];
+int held_count = 0;
+
+void hold_ping(const char *line) {
+    int slot = held_count < HELD_PINGS ? held_count++ : HELD_PINGS - 1;
+    std::snprintf(held_pings[slot], LINE_BUFFER_SIZE, "%s", line);
+}
+
+void answer_held_pings() {
+    for (int i = 0; i < held_count; ++i)
+        front_end->answer_ping(held_pings[i]);
+    held_count = 0;
 }
 
 // Milliseconds until the deadline, as a wait's time-out; -1 for none.
@@ -59,7 +73,7 @@ Taken take_interface_line(Watch &watch, bool &force_seen) {
         // the move, and the port must be given up now.
         if (watch == WATCH_COMMANDS)
             move_now();
-        quit_requested = 1;
+        game_request_quit();
         return TAKEN_ENDING;
     }
     TurnWord word = front_end->turn_word(next);
@@ -76,12 +90,12 @@ Taken take_interface_line(Watch &watch, bool &force_seen) {
         return taken;
     }
     plat_stdin_read_line(command_line, sizeof command_line);
-    log_turn_line(command_line);
+    log_gui_line(command_line, true);
     switch (word) {
     case TURN_QUIT:
         if (watch == WATCH_COMMANDS)
             move_now();
-        quit_requested = 1;
+        game_request_quit();
         return TAKEN_ENDING;
     case TURN_PING:
         hold_ping(command_line);
@@ -118,7 +132,7 @@ void trailing_read(Watch watch) {
             char next[LINE_BUFFER_SIZE];
             if (plat_stdin_peek_line(next, sizeof next) && front_end->turn_word(next) == TURN_READY) {
                 plat_stdin_read_line(command_line, sizeof command_line);
-                log_turn_line(command_line);
+                log_gui_line(command_line, true);
                 send_interface("readyok");
                 std::fflush(stdout);
             } else {
@@ -145,7 +159,7 @@ bool play_turn(long long deadline, bool &force_seen) {
     long long told_until = -1;
     int book_at_turn_start = in_book;
     // The device plays the side on move when its turn begins.
-    device_side = side_flag;
+    game_device_to_move();
     bool heard = false;
     // What went before the turn (a level's whisper, say) is out before the
     // turn waits, as before every wait for the interface.
@@ -195,8 +209,9 @@ bool play_turn(long long deadline, bool &force_seen) {
             break;
     }
 
-    report_result(last_mover(), own_time, opp_time);
-    if (!parse_device_move(&move_number, reply_line, &in_book)) {
+    report_result(game_last_mover(), game.own_time, game.opp_time);
+    int number = game.move_number;
+    if (!parse_device_move(&number, reply_line, &in_book)) {
         if (!heard)
             report_silent_device();
         front_end->device_move(nullptr);
@@ -207,11 +222,11 @@ bool play_turn(long long deadline, bool &force_seen) {
     // Out now, not after the read for a report below: the GUI's clock runs
     // until it has the move.
     front_end->device_move(reply_line);
-    note_move_played();
+    game_device_moved(number);
 
     // A report that follows the move arrives shortly after it.
     trailing_read(watch);
-    report_result(last_mover(), own_time, opp_time);
+    report_result(game_last_mover(), game.own_time, game.opp_time);
     return true;
 }
 
@@ -221,24 +236,14 @@ int device_turn(long long limit_ms) {
     long long deadline = limit_ms < 0 ? -1 : line_arrived_at + limit_ms;
     bool force_seen = false;
     bool moved = play_turn(deadline, force_seen);
-    if (moved && clock_ms >= 0) {
-        // The clock as the GUI keeps it, until it says otherwise: a GUI
-        // that sends it only now and then is still kept to it.
-        clock_ms -= plat_monotonic_ms() - line_arrived_at;
-        clock_ms = clock_ms < 0 ? 0 : clock_ms;
-        clock_ms += increment_ms;
-    }
+    if (moved)
+        game_clock_spent(plat_monotonic_ms() - line_arrived_at);
     // A GUI that said "force" while the device thought plays neither side
     // from now on: the moves it sends next must not start a search.
-    if (force_seen && !quit_requested)
-        enter_force_mode();
+    if (force_seen && !game.quit_requested)
+        game_force_on();
     answer_held_pings();
     return moved;
-}
-
-void note_interface_line() {
-    if (move_owed == 1)
-        move_owed = 2;
 }
 
 namespace {
@@ -253,14 +258,12 @@ void take_late_move() {
         move_owed = 0;
         return;
     }
-    int number = move_number, book = in_book;
-    if (!parse_device_move(&number, reply_line, &book))
+    int number = game.move_number;
+    if (!parse_device_move(&number, reply_line, &in_book))
         return;  // analysis and the like: logged, nothing more
     if (move_owed == 1) {
-        move_number = number;
-        in_book = book;
         front_end->device_move(reply_line);
-        note_move_played();
+        game_device_moved(number);
     } else {
         take_back();
     }
@@ -271,9 +274,21 @@ void take_late_move() {
 }  // namespace
 
 void wait_for_interface() {
-    while (move_owed && !quit_requested) {
+    while (move_owed && !game.quit_requested) {
         if (plat_wait_input_or_port(-1) != 2)
             return;
         take_late_move();
     }
+}
+
+void note_gui_went_on() {
+    if (move_owed == 1)
+        move_owed = 2;
+}
+
+void forget_owed_move() { move_owed = 0; }
+
+void reset_turn() {
+    move_owed = 0;
+    held_count = 0;
 }

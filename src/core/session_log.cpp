@@ -1,9 +1,12 @@
 // The session log "NovagLog.txt": every line between the interface, the
 // bridge and the device, appended across runs, written straight to the file.
+// Each entry is built whole and written with one write, so that on a full
+// disk an entry is in the log whole or not at all, never cut and run into
+// the next.
 #include <cstdio>
 #include <cstring>
 
-#include "pawnbridge.h"
+#include "core.h"
 #include "platform.h"
 
 namespace {
@@ -12,11 +15,14 @@ const char LOG_NAME[] = "NovagLog.txt";
 int log_open_flag = 0;
 long long setup_started = 0;
 
-// Formatted entries are built whole and written with one call.
+// A GUI's line of the longest UCI game fits with its marker and end.
+constexpr std::size_t ENTRY_SIZE = 65536 + 64;
+char entry_area[ENTRY_SIZE];
+
 void log_entry_with_time(const char *label) {
     char entry[64];
     int length = std::snprintf(entry, sizeof entry, "%s: %s\r\n", label, timestamp());
-    log_write(entry, static_cast<std::size_t>(length));
+    log_entry("", entry, static_cast<std::size_t>(length), "");
 }
 
 }  // namespace
@@ -38,12 +44,27 @@ const char *timestamp() {
 
 int log_is_open() { return log_open_flag; }
 
-void log_write(const char *data, std::size_t length) {
+void log_entry(const char *marker, const char *text, std::size_t length, const char *end) {
+    if (!log_open_flag)
+        return;
+    std::size_t head = std::strlen(marker), tail = std::strlen(end);
+    if (head + length + tail > ENTRY_SIZE) {
+        // Longer than any line the bridge reads: in pieces, as it comes.
+        plat_log_write(marker, head);
+        plat_log_write(text, length);
+        plat_log_write(end, tail);
+        return;
+    }
+    std::memcpy(entry_area, marker, head);
+    std::memcpy(entry_area + head, text, length);
+    std::memcpy(entry_area + head + length, end, tail);
+    plat_log_write(entry_area, head + length + tail);
+}
+
+void log_piece(const char *data, std::size_t length) {
     if (log_open_flag)
         plat_log_write(data, length);
 }
-
-void log_text(const char *text) { log_write(text, std::strlen(text)); }
 
 void open_log(int first) {
     if (log_open_flag)
@@ -73,14 +94,12 @@ void log_game_event(const char *label) {
 }
 
 void send_interface(const char *text) {
-    if (log_open_flag) {
-        log_text("<== ");
-        log_text(text);
-        log_text("\r\n");
-    }
+    log_entry("<== ", text, std::strlen(text), "\r\n");
     std::fputs(text, stdout);
     std::fputc('\n', stdout);
 }
+
+void reset_setup_timer() { setup_started = 0; }
 
 void log_setup_time(int n) {
     if (!log_open_flag)
@@ -93,7 +112,7 @@ void log_setup_time(int n) {
         char entry[80];
         int length = std::snprintf(entry, sizeof entry, "(setup %d moves took %lld seconds)\r\n", n,
                                    plat_time_seconds() - setup_started);
-        log_write(entry, static_cast<std::size_t>(length));
+        log_entry("", entry, static_cast<std::size_t>(length), "");
         setup_started = 0;
     }
 }

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "front_end.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "device.h"
 #include "platform.h"
 
 namespace {
@@ -49,19 +49,6 @@ int init_device() {
     return startup_answers;
 }
 
-void report_silent_device() {
-    char text[LINE_BUFFER_SIZE];
-    std::snprintf(text, sizeof text,
-                  "Pawnbridge: no answer from the chess computer on %s: is it switched on and "
-                  "connected?",
-                  plat_port_name());
-    // GUIs show this to the user; a person running the bridge by hand
-    // reads standard error.
-    front_end->user_error(text);
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", text);
-}
-
 void new_device_game() {
     end_code = 0;
     set_read_timeout(500);
@@ -104,6 +91,8 @@ void set_device_level(int kind, int number) {
 }
 
 int display_detail = 0;
+
+void reset_device_state() { display_detail = 0; }
 
 void set_post_mode(int detail) {
     if (detail <= 0) {

@@ -4,7 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pawnbridge.h"
+#include "core.h"
+#include "device.h"
 #include "platform.h"
 
 char reply_line[REPLY_LINE_SIZE];
@@ -14,23 +15,20 @@ namespace {
 
 int read_timeout = 0;
 
-// Bytes of an overlong device line that do not fit the reader's buffer are
-// dropped up to the line end, but still logged, in pieces of this size.
-constexpr std::size_t SPILL_SIZE = 256;
-
-void log_read_error(int error) {
-    char note[32];
-    int length = std::snprintf(note, sizeof note, "(err: %d)", error);
-    log_write(note, static_cast<std::size_t>(length));
-}
+// A device line is logged whole, in one entry, up to this many bytes; the
+// rest of a line that never ends follows in pieces of this size.
+constexpr std::size_t LOGGED_LINE_SIZE = 1024;
 
 // Reads and logs one line; never stores more than size - 1 bytes.
 void read_one_line(char *buffer, std::size_t size) {
     int error = 0;
     std::size_t stored = 0;
+    // Whether the line went past the reader's buffer: its error note, if
+    // any, then follows the bytes rather than the marker.
     bool overflowed = false;
-    char spill[SPILL_SIZE];
-    std::size_t spilled = 0;
+    char logged[LOGGED_LINE_SIZE];
+    std::size_t kept = 0;
+    bool head_out = false;  // the entry's head has gone to the log already
     for (;;) {
         char byte = 0;
         int got = plat_port_read_byte(&byte);
@@ -38,58 +36,52 @@ void read_one_line(char *buffer, std::size_t size) {
             error = -got;
         if (got <= 0)
             break;
-        if (stored + 1 < size) {
+        if (stored + 1 < size)
             buffer[stored++] = byte;
-        } else {
-            if (!overflowed) {
-                // The head of the line is logged now; its tail follows as it comes.
-                overflowed = true;
-                log_text(" <-- ");
-                log_write(buffer, stored);
+        else
+            overflowed = true;
+        if (kept == sizeof logged) {
+            if (head_out) {
+                log_piece(logged, kept);
+            } else {
+                log_entry(" <-- ", logged, kept, "");
+                head_out = true;
             }
-            spill[spilled++] = byte;
-            if (spilled == SPILL_SIZE) {
-                log_write(spill, spilled);
-                spilled = 0;
-            }
+            kept = 0;
         }
+        logged[kept++] = byte;
         if (byte == '\n')
             break;
     }
     if (size > 0)
         buffer[stored < size ? stored : size - 1] = '\0';
 
-    if (overflowed) {
-        log_write(spill, spilled);
-        if (error) {
-            log_read_error(error);
-        }
-        return;
-    }
-    if (stored == 0 && !error) {
+    char note[32] = "";
+    if (error)
+        std::snprintf(note, sizeof note, "(err: %d)", error);
+    if (head_out) {
+        log_piece(logged, kept);
+        log_piece(note, std::strlen(note));
+    } else if (kept == 0 && !error) {
         note_no_answer(read_timeout);
-        return;
-    }
-    log_text(" <-- ");
-    if (error) {
-        log_read_error(error);
-        log_write(buffer, stored);
+    } else if (overflowed) {
+        log_entry(" <-- ", logged, kept, note);
     } else {
-        log_write(buffer, stored);
+        char marker[40];
+        std::snprintf(marker, sizeof marker, " <-- %s", note);
+        log_entry(marker, logged, kept, "");
     }
 }
 
 }  // namespace
 
 void note_no_answer(int waited_ms) {
-    log_text(" <-- ");
     // Short time-outs are routine (polling the device); only long ones are
     // worth a note.
-    if (waited_ms > 500) {
-        char note[48];
-        int length = std::snprintf(note, sizeof note, "(Timeout %d msecs)\r\n", waited_ms);
-        log_write(note, static_cast<std::size_t>(length));
-    }
+    char note[48] = "";
+    if (waited_ms > 500)
+        std::snprintf(note, sizeof note, "(Timeout %d msecs)\r\n", waited_ms);
+    log_entry(" <-- ", note, std::strlen(note), "");
 }
 
 void open_link() {
@@ -134,9 +126,7 @@ int set_read_timeout(int ms) {
 }
 
 void send_device(const char *text) {
-    log_text(" --> ");
-    log_text(text);
-    log_text("\r\n");
+    log_entry(" --> ", text, std::strlen(text), "\r\n");
     plat_port_write(text, std::strlen(text));
     plat_port_write("\r\n", 2);
 }

@@ -3,7 +3,8 @@
 // move.
 #include <cstring>
 
-#include "pawnbridge.h"
+#include "device.h"
+#include "testsuite.h"
 
 namespace {
 

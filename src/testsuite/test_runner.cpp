@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "analysis_line.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "device.h"
+#include "testsuite.h"
+#include "translate.h"
 
 int solved_count = 0;
 int failed_count = 0;
@@ -106,7 +108,7 @@ void run_test_suite(const char *argument) {
         return;
 
     set_post_mode(4);
-    set_device_level(4, 8);
+    send_test_suite_level();
     failed_count = 0;
     solved_count = 0;
 
@@ -184,4 +186,9 @@ int check_solution(const char *line, char *solutions, int limit) {
     solutions[0] = '\0';
     move_now();
     return 0;
+}
+
+void reset_test_counts() {
+    solved_count = 0;
+    failed_count = 0;
 }

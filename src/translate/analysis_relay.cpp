@@ -3,11 +3,11 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include "analysis_line.h"
-#include "front_end.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "translate.h"
 
 int in_book = 0;
 float last_score = 0.0f;
@@ -49,6 +49,27 @@ int centipawns(float score) {
     return static_cast<int>(product);
 }
 
+// The score exactly as the device wrote it, in centipawns: its 0.13 is 13,
+// where the float read for the first protocol's line, just below 0.13,
+// truncates to 12. Read from the text again, in double precision, and
+// rounded to the nearest centipawn.
+long long exact_centipawns(const char *text, int length) {
+    char number[64];
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof number)
+        return 0;
+    std::memcpy(number, text, static_cast<std::size_t>(length));
+    number[length] = '\0';
+    double cp = std::strtod(number, nullptr) * 100.0;
+    if (std::isnan(cp))
+        return 0;
+    if (cp >= 1e15 || cp <= -1e15)
+        return cp > 0 ? 1000000000000000LL : -1000000000000000LL;
+    return std::llround(cp);
+}
+
+// A mate score in centipawns, exact: 99.99 pawns less a hundredth a move.
+constexpr long long MATE_CENTIPAWNS = 9999;
+
 long long saturating_product(long long a, long long b) {
     long long result;
     if (__builtin_mul_overflow(a, b, &result))
@@ -65,11 +86,16 @@ int parse_analysis_line(const char *line, AnalysisLine *out) {
     AnalysisLine &a = *out;
     std::memset(&a, 0, sizeof a);
     a.pv_offset = -1;
+    a.score_at = a.score_end = -1;
     int layout = 0;
-    if (std::sscanf(line, "%4s d %d %f %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth, &a.score,
-                    &a.hours, &a.minutes, &a.seconds, &a.count_a, &a.count_b, &a.speed,
-                    &a.pv_offset) == 9)
+    int score_at = -1, score_end = -1;
+    if (std::sscanf(line, "%4s d %d %n%f%n %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth, &score_at,
+                    &a.score, &score_end, &a.hours, &a.minutes, &a.seconds, &a.count_a, &a.count_b,
+                    &a.speed, &a.pv_offset) == 9) {
         layout = 1;
+        a.score_at = score_at;
+        a.score_end = score_end;
+    }
     else if (std::sscanf(line, "%4s d %d n %d %d:%d:%d %d/ %d %d/s %n", a.status, &a.depth,
                          &a.mate_count, &a.hours, &a.minutes, &a.seconds, &a.count_a, &a.count_b,
                          &a.speed, &a.pv_offset) == 9)
@@ -161,7 +187,14 @@ int relay_analysis(const char *line) {
     thinking.depth = a.depth;
     thinking.marker = marker_for(a.status);
     thinking.centipawns = centipawns(score);
-    thinking.pawns = score;
+    if (a.word[0] != '\0')
+        thinking.exact_centipawns = score > 0 ? MATE_CENTIPAWNS : score < 0 ? -MATE_CENTIPAWNS : 0;
+    else if (mate > 0)
+        thinking.exact_centipawns = MATE_CENTIPAWNS - mate;
+    else if (mate < 0)
+        thinking.exact_centipawns = -MATE_CENTIPAWNS - mate;
+    else
+        thinking.exact_centipawns = exact_centipawns(line + a.score_at, a.score_end - a.score_at);
     thinking.mate = mate;
     thinking.seconds = analysis_seconds(a);
     thinking.nodes = saturating_product(a.speed, thinking.seconds);
@@ -169,4 +202,25 @@ int relay_analysis(const char *line) {
     thinking.pv = line + a.pv_offset;
     front_end->thinking(thinking);
     return 1;
+}
+
+void relay_new_game() {
+    in_book = 1;
+    last_score = 0.0f;
+}
+
+void relay_position(int from_start) { in_book = from_start ? 1 : 0; }
+
+void relay_forget_score() { last_score = 0.0f; }
+
+RelayMemory relay_memory() { return RelayMemory{last_score, in_book}; }
+
+void relay_restore(const RelayMemory &kept) {
+    last_score = kept.last_score;
+    in_book = kept.in_book;
+}
+
+void reset_relay() {
+    in_book = 0;
+    last_score = 0.0f;
 }

@@ -1,7 +1,7 @@
 // The device's end-of-game announcements, turned into the interface's
 // result lines or a resignation.
-#include "front_end.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "translate.h"
 
 void report_result(int mover, int own_seconds, int opp_seconds) {
     switch (end_code) {

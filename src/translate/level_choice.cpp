@@ -2,10 +2,18 @@
 // from the clock that remains, and sent only when it changes.
 #include <algorithm>
 
-#include "pawnbridge.h"
+#include "device.h"
+#include "translate.h"
 
-int level_kind = 0;
-int level_number = 0;
+namespace {
+
+int sent_kind = 0;
+int sent_number = 0;
+
+}  // namespace
+
+const int &level_kind = sent_kind;
+const int &level_number = sent_number;
 
 namespace {
 
@@ -75,8 +83,8 @@ void send_level(int kind, int number) {
     if (kind == level_kind && number == level_number)
         return;
     set_device_level(kind, number);
-    level_kind = kind;
-    level_number = number;
+    sent_kind = kind;
+    sent_number = number;
 }
 
 // The level within the move's limit (-1: none): the one asked for where
@@ -144,3 +152,24 @@ void choose_move_time_level(int seconds, long long allowed_ms) { send_per_move_l
 void choose_depth_level(int depth) { send_level(KIND_FAST, std::clamp(depth, 1, 8)); }
 
 void choose_analysis_level() { send_level(KIND_ANALYSIS, 8); }
+
+void send_test_suite_level() { set_device_level(KIND_ANALYSIS, 8); }
+
+LevelSent level_sent() { return LevelSent{level_kind, level_number}; }
+
+int restore_level(const LevelSent &kept) {
+    if (kept.kind >= 0 && kept.kind <= 4 && kept.number >= 1 && kept.number <= 8) {
+        set_device_level(kept.kind, kept.number);
+        sent_kind = kept.kind;
+        sent_number = kept.number;
+        return 1;
+    }
+    // None had been sent: whatever the clock chooses is sent next.
+    reset_level();
+    return 0;
+}
+
+void reset_level() {
+    sent_kind = 0;
+    sent_number = 0;
+}

@@ -5,7 +5,7 @@
 // does.
 #include <algorithm>
 
-#include "pawnbridge.h"
+#include "translate.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "front_end.h"
-#include "pawnbridge.h"
+#include "core.h"
 #include "platform.h"
+#include "translate.h"
 
 namespace {
 
@@ -20,10 +20,52 @@ constexpr int SERVER_PAUSE_MS = 55;
 // read one more so an overlong token shows itself by filling the area.
 constexpr std::size_t MOVE_TOKEN_SIZE = 16;
 
+// Squares and moves, whoever writes them: a file letter and a rank digit.
 bool is_file(char c) { return c >= 'a' && c <= 'h'; }
 bool is_rank(char c) { return c >= '1' && c <= '8'; }
+bool is_square(const char *at) { return is_file(at[0]) && is_rank(at[1]); }
 
 }  // namespace
+
+int begins_with_squares(const char *line) { return is_square(line) && is_square(line + 2); }
+
+int is_uci_move_word(const char *word, int length) {
+    if (length != 4 && length != 5)
+        return 0;
+    if (!is_square(word) || !is_square(word + 2))
+        return 0;
+    return length == 4 || std::strchr("qrbn", word[4]) != nullptr;
+}
+
+int uci_move(const char *device_move, char *out) {
+    const char *m = device_move;
+    out[0] = '\0';
+    // The third character is the device's separator, whatever it is.
+    if (!is_square(m) || m[2] == '\0' || !is_square(m + 3))
+        return 0;
+    int length = 5;
+    char promotion = '\0';
+    if (m[5] == '/') {
+        switch (m[6]) {
+        case 'Q': case 'q': promotion = 'q'; break;
+        case 'R': case 'r': promotion = 'r'; break;
+        case 'B': case 'b': promotion = 'b'; break;
+        case 'N': case 'n': promotion = 'n'; break;
+        default: return 0;
+        }
+        length = 7;
+    }
+    char after = m[length];
+    if (after != '\0' && after != ' ' && after != '\t')
+        return 0;
+    out[0] = m[0];
+    out[1] = m[1];
+    out[2] = m[3];
+    out[3] = m[4];
+    out[4] = promotion;
+    out[5] = '\0';
+    return length;
+}
 
 int send_move(const char *move) {
     // "M", the four square characters, and "/" with an upper-case promotion
@@ -78,7 +120,7 @@ int parse_device_move(int *number_out, char *line, int *book_out) {
         return 0;
 
     // Character 2 is the device's separator ("-", "x", ...) and is not looked at.
-    if (!is_file(token[0]) || !is_rank(token[1]) || !is_file(token[3]) || !is_rank(token[4]))
+    if (!is_square(token) || !is_square(token + 3))
         return 0;
 
     if (book_layout)

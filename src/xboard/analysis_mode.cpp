@@ -6,18 +6,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "analysis_line.h"
-#include "front_end.h"
-#include "pawnbridge.h"
+#include "core.h"
 #include "platform.h"
-
-int analysing = 0;
+#include "translate.h"
+#include "xboard_parts.h"
 
 namespace {
 
 // Nothing but the GUI or the device ends a wait: the device may think in
 // silence for as long as the GUI lets it.
-constexpr int ANALYSIS_WAIT_MS = 3600 * 1000;
+constexpr int WAIT_FOR_EVER = -1;
 // The device's answer to move-now comes within this many lines.
 constexpr int LINES_BEFORE_THE_MOVE = 64;
 
@@ -88,29 +86,25 @@ bool take_device_line() {
     return true;
 }
 
-bool starts_with(const char *line, const char *word) {
-    return std::strncmp(line, word, std::strlen(word)) == 0;
-}
-
 // Acts on one line from the GUI. Returns false when analysis is over.
-bool take_gui_line(const char *line) {
-    if (is_coordinate_move(line)) {
+bool act_on_gui_line(const char *line) {
+    if (begins_with_squares(line)) {
         stop_search(true);
-        handle_move();  // the device is in force mode: it takes the move and waits
+        handle_gui_move();  // the device is in force mode: it takes the move and waits
         start_search();
     } else if (line[0] == '.') {
         report_status();
     } else if (starts_with(line, "undo")) {
         stop_search(true);
-        take_back_moves(1);
+        game_take_back(1);
         start_search();
     } else if (starts_with(line, "remove")) {
         stop_search(true);
-        take_back_moves(2);
+        game_take_back(2);
         start_search();
     } else if (starts_with(line, "new")) {
         stop_search(false);
-        start_new_game(1);
+        game_new(1);
         start_search();
     } else if (starts_with(line, "setboard")) {
         stop_search(false);
@@ -124,7 +118,7 @@ bool take_gui_line(const char *line) {
         return false;
     } else if (starts_with(line, "quit")) {
         move_now();  // it stops searching; nothing more is waited for
-        quit_requested = 1;
+        game_request_quit();
         return false;
     }
     // "hint", "bk" and anything else: logged, nothing more.
@@ -133,16 +127,17 @@ bool take_gui_line(const char *line) {
 
 }  // namespace
 
+void reset_analysis_status() { status = SearchStatus{}; }
+
 void run_analysis() {
     // What the game was before, to be given back on "exit".
-    int kept_force = force_mode;
-    int kept_kind = level_kind, kept_number = level_number;
+    int kept_force = game.force_mode;
+    LevelSent kept_level = level_sent();
     int kept_display = display_detail;
-    float kept_score = last_score;
-    int kept_book = in_book;
+    RelayMemory kept_relay = relay_memory();
 
-    analysing = 1;
-    enter_force_mode();
+    set_analysing(1);
+    game_force_on();
     if (display_detail == 0)
         set_post_mode(3);
     choose_analysis_level();
@@ -152,7 +147,7 @@ void run_analysis() {
     bool line_failed = false;
     for (;;) {
         std::fflush(stdout);
-        int ready = line_failed ? 1 : plat_wait_input_or_port(ANALYSIS_WAIT_MS);
+        int ready = line_failed ? 1 : plat_wait_input_or_port(WAIT_FOR_EVER);
         if (ready == 2) {
             if (!take_device_line()) {
                 line_failed = true;
@@ -165,27 +160,22 @@ void run_analysis() {
         if (!plat_stdin_read_line(command_line, sizeof command_line)) {
             // The GUI has gone: the device stops, the session ends.
             move_now();
-            quit_requested = 1;
+            game_request_quit();
             break;
         }
-        if (!log_is_open())
-            open_log(0);
-        log_text("==> ");
-        log_text(command_line);
-        log_text("\r\n");
-        if (!take_gui_line(command_line))
+        take_gui_line(command_line);
+        if (!act_on_gui_line(command_line))
             break;
     }
-    analysing = 0;
-    if (quit_requested)
+    set_analysing(0);
+    if (game.quit_requested)
         return;
-    last_score = kept_score;
-    in_book = kept_book;
-    restore_level(kept_kind, kept_number);
+    relay_restore(kept_relay);
+    // No level was sent before: the one the clock asks for.
+    if (!restore_level(kept_level))
+        choose_level(game_moves_to_go(), game.own_time, game.increment, 0);
     if (kept_display == 0)
         set_post_mode(0);
-    if (!kept_force) {
-        set_force_mode(0);
-        force_mode = 0;
-    }
+    if (!kept_force)
+        game_force_off(0);
 }

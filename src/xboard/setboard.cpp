@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "front_end.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "xboard_parts.h"
 
 namespace {
 
@@ -36,13 +38,13 @@ int handle_setboard() {
         return 0;
     }
     // The device now holds this position with the given side to move; the
-    // game state follows it. Force mode stays as the GUI left it.
-    side_flag = side == 'b' ? 1 : 0;
-    move_number = fields >= 6 && full_move >= 1 ? full_move : 1;
+    // game follows it. Force mode stays as the GUI left it.
+    int side_to_move = side == 'b' ? 1 : 0;
+    int number = fields >= 6 && full_move >= 1 ? full_move : 1;
     // Held well inside an int: the count only feeds the moves still to play
     // before a time control ends.
-    int moves_before = move_number - 1 < 1000000 ? move_number - 1 : 1000000;
-    game_plies = 2 * moves_before + side_flag;
-    in_book = 0;
+    int moves_before = number - 1 < 1000000 ? number - 1 : 1000000;
+    game_set_up(side_to_move, 2 * moves_before + side_to_move, number);
+    relay_position(0);
     return 1;
 }

@@ -37,14 +37,15 @@ TEST(ThinkingForm, ProtocolTwoGetsBarePliesCentisecondsAndMates) {
     s.bridge.expect("3 10 700 6300 e7-e5");
     s.device.send_line(analysis(".=", 5, "-1.15", "1:02:03", "c7-c5 g1-f3"));
     s.bridge.expect("tellics whisper Score: -1.15 (-1.15)");  // whispers as before
-    s.bridge.expect("5 -114 372300 3350700 c7-c5 g1-f3");
+    // The score as the device wrote it: -1.15 is -115, not the float's -114.
+    s.bridge.expect("5 -115 372300 3350700 c7-c5 g1-f3");
     s.device.send_line(analysis(".=", 7, "n 3", "0:00:01", "d8-h4"));
     s.bridge.expect("tellics whisper Mate in 3");
     s.bridge.expect("7 100003 100 900 d8-h4");
     s.device.send_line(analysis(".+", 8, "-n 2", "0:00:00", ""));
     s.bridge.expect("8 -100002 0 0");
     s.device.send_line(analysis("5", 9, "-Mate", "0:00:02", "a7-a6"));
-    s.bridge.expect("9 -9998 200 1800 a7-a6");  // no count: a score, as before
+    s.bridge.expect("9 -9999 200 1800 a7-a6");  // no count: a score, -99.99 exactly
     s.device.send_line("M 1, e7-e5 .");
     s.bridge.expect("move e7e5");
     EXPECT_EQ(s.quit(), 0);

@@ -9,7 +9,10 @@
 #include <string>
 
 #include "harness.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "xboard.h"
 
 // The line that tells the user the device answers nothing, whatever the
 // port is called (a pty here, COM1 under wine); prefix "tellusererror ".
@@ -31,7 +34,8 @@ protected:
         ASSERT_NE(getcwd(previous_dir, sizeof previous_dir), nullptr);
         ASSERT_EQ(chdir(dir.path().c_str()), 0);
         setenv("PAWNBRIDGE_COM1", device.path().c_str(), 1);
-        end_code = 0;
+        reset_session();
+        begin_xboard_session();
         open_link();
     }
     void TearDown() override {

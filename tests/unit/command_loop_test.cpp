@@ -13,10 +13,6 @@ class Loop : public LinkedTest {
 protected:
     void SetUp() override {
         LinkedTest::SetUp();
-        reset_game_state();
-        level_kind = 0;
-        level_number = 0;
-        last_score = 0.0f;
         testing::internal::CaptureStdout();
     }
     void TearDown() override {
@@ -48,12 +44,12 @@ protected:
 
 TEST_F(Loop, LevelReadsItsNumbersWithDefaults) {
     EXPECT_EQ(level_after("level 40 5 0"), "L TR1");
-    EXPECT_EQ(moves_per_control, 40);
-    EXPECT_EQ(own_time, 300);
-    EXPECT_EQ(increment, 0);
-    EXPECT_EQ(level_after("level"), "L AT4");  // 0 moves, 2 minutes, increment 12
-    EXPECT_EQ(own_time, 120);
-    EXPECT_EQ(increment, 12);
+    EXPECT_EQ(game.moves_per_control, 40);
+    EXPECT_EQ(game.own_time, 300);
+    EXPECT_EQ(game.increment, 0);
+    EXPECT_EQ(level_after("level"), "L AT4");  // 0 moves, 2 minutes, game.increment 12
+    EXPECT_EQ(game.own_time, 120);
+    EXPECT_EQ(game.increment, 12);
     EXPECT_EQ(level_after("level 0"), "");  // the same level: nothing is sent
 }
 
@@ -71,11 +67,10 @@ TEST_F(Loop, LevelReadsMinutesAndSecondsAndFractions) {
         {"level 0 1e30 0", 1073741823, 0, "L AT8"},
     };
     for (const auto &row : rows) {
-        level_kind = 0;  // every row sends its level
-        level_number = 0;
+        reset_level();  // every row sends its level
         EXPECT_EQ(level_after(row.text), row.level) << row.text;
-        EXPECT_EQ(own_time, row.seconds) << row.text;
-        EXPECT_EQ(increment, row.increment) << row.text;
+        EXPECT_EQ(game.own_time, row.seconds) << row.text;
+        EXPECT_EQ(game.increment, row.increment) << row.text;
     }
 }
 
@@ -83,16 +78,16 @@ TEST_F(Loop, MoveCountControlsSpreadTheClockOverTheMovesLeft) {
     // 40 moves in 60 seconds, as cutechess-cli gives it: 1.5 s a move.
     EXPECT_EQ(level_after("level 40 1 0"), "L AT1");
     // The device plays White and has made 36 moves: 4 to go on 10 seconds.
-    device_side = 0;
-    game_plies = 71;
+    game_side_on_move(1);
+    game_set_up(1, 71, 0);
     EXPECT_EQ(level_after("time 1000"), "");
     EXPECT_EQ(level_after("time 399"), "L FD3");
     // After move 40 a new control starts: 40 moves to go again.
-    game_plies = 80;
+    game_set_up(0, 80, 0);
     EXPECT_EQ(level_after("time 30000"), "L TR1");
     // As Black after 10 of its moves: 30 to go on 3:45 is 7.5 s a move.
-    device_side = 1;
-    game_plies = 21;
+    game_side_on_move(0);
+    game_set_up(1, 21, 0);
     EXPECT_EQ(level_after("time 22500"), "");
     EXPECT_EQ(level_after("time 22499"), "L AT2");
 }
@@ -121,12 +116,12 @@ TEST_F(Loop, TimeSetsTheClockAndTheReadTimeOut) {
     for (const Row &row : rows) {
         level_after(row.text);
         EXPECT_EQ(set_read_timeout(0), row.timeout) << row.text;
-        EXPECT_EQ(own_time, row.seconds) << row.text;
+        EXPECT_EQ(game.own_time, row.seconds) << row.text;
     }
     line("time");  // no number: nothing changes
-    EXPECT_EQ(own_time, -3);
+    EXPECT_EQ(game.own_time, -3);
     line("timeout 7000");
-    EXPECT_EQ(own_time, -3);
+    EXPECT_EQ(game.own_time, -3);
 }
 
 TEST_F(Loop, SuddenDeathLevelIsKeptUntilFifteenSeconds) {
@@ -146,54 +141,54 @@ TEST_F(Loop, HurryNeedsAWinningScoreAndAWeakerOpponent) {
     line("rating 2000 1800");
     EXPECT_EQ(level_after("time 60000"), "");
     line("rating 2100");
-    EXPECT_EQ(own_rating, 2100);
-    EXPECT_EQ(opp_rating, 1800);
+    EXPECT_EQ(game.own_rating, 2100);
+    EXPECT_EQ(game.opp_rating, 1800);
 }
 
 TEST_F(Loop, OpponentClockFromOtimAndOtime) {
     line("otim 4599");
-    EXPECT_EQ(opp_time, 45);
+    EXPECT_EQ(game.opp_time, 45);
     line("otime 6000");
-    EXPECT_EQ(opp_time, 60);
+    EXPECT_EQ(game.opp_time, 60);
     line("otim x");
-    EXPECT_EQ(opp_time, 60);
+    EXPECT_EQ(game.opp_time, 60);
 }
 
 TEST_F(Loop, AbsurdNumbersAreClampedNotOverflowed) {
     level_after("time 99999999999999999999");
     EXPECT_GT(set_read_timeout(0), 1000);
-    EXPECT_GT(own_time, 0);
+    EXPECT_GT(game.own_time, 0);
     level_after("time -99999999999999999999");
     EXPECT_EQ(set_read_timeout(0), 1000);
     level_after("level 99999999999 99999999999 99999999999");
-    EXPECT_GT(own_time, 0);
+    EXPECT_GT(game.own_time, 0);
     line("otim -99999999999999999999");
-    EXPECT_LT(opp_time, 0);
+    EXPECT_LT(game.opp_time, 0);
     line("rating 99999999999 -99999999999");
     last_score = 9.0f;
     level_after("time 6000");  // the hurry test subtracts from a clamped rating
 }
 
 TEST_F(Loop, SetBoardMovesTheGameStateToThePosition) {
-    in_book = 1;
-    force_mode = 1;
+    relay_position(1);
+    device.send("Force mode on\r\n");
+    game_force_on();
     device.send("Position set\r\n");
     line("setboard 4k3/8/8/8/8/8/4P3/4K3 b - - 3 17");
-    EXPECT_EQ(side_flag, 1);
-    EXPECT_EQ(move_number, 17);
+    EXPECT_EQ(game.side_flag, 1);
+    EXPECT_EQ(game.move_number, 17);
     EXPECT_EQ(in_book, 0);
-    EXPECT_EQ(force_mode, 1);  // as the GUI left it
+    EXPECT_EQ(game.force_mode, 1);  // as the GUI left it
     // Without the move fields the game starts counting at 1.
     device.send("Position set\r\n");
     line("setboard 4k3/8/8/8/8/8/4P3/4K3 W");
-    EXPECT_EQ(side_flag, 0);
-    EXPECT_EQ(move_number, 1);
+    EXPECT_EQ(game.side_flag, 0);
+    EXPECT_EQ(game.move_number, 1);
     // A refused position leaves everything as it was.
-    move_number = 9;
-    side_flag = 1;
+    game_set_up(1, 17, 9);
     line("setboard 4k3/8/8/8/8/8/4P3/4K3/p b - - 0 30");
-    EXPECT_EQ(move_number, 9);
-    EXPECT_EQ(side_flag, 1);
+    EXPECT_EQ(game.move_number, 9);
+    EXPECT_EQ(game.side_flag, 1);
 }
 
 }  // namespace

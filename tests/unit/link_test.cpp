@@ -14,7 +14,10 @@
 #include <thread>
 
 #include "fixtures.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "xboard.h"
 #include "platform.h"
 
 namespace {

@@ -9,7 +9,11 @@
 #include <string>
 
 #include "fixtures.h"
-#include "pawnbridge.h"
+#include "core.h"
+#include "testsuite.h"
+#include "translate.h"
+#include "uci.h"
+#include "xboard.h"
 
 namespace {
 
@@ -156,6 +160,28 @@ TEST_F(Relay, ScoresBecomeTruncatedCentipawns) {
         EXPECT_EQ(r.result, 1) << row.field;
         EXPECT_EQ(r.output, expected) << row.field;
     }
+}
+
+TEST_F(Relay, TheSecondProtocolAndUciTakeTheScoreExactlyAsWritten) {
+    // The first protocol's truncated float above; the same line in the
+    // protocol-2 form and in UCI.
+    const struct {
+        const char *field;
+        long long centipawns;
+    } rows[] = {
+        {"0.13", 13},  {"0.29", 29},  {"1.15", 115},  {"-1.15", -115}, {"-0.01", -1},
+        {"0.125", 13}, {"12.34", 1234}, {"Mate", 9999}, {"-Mate", -9999}, {"Draw", 0}, {"nan", 0},
+    };
+    for (const auto &row : rows) {
+        use_xboard_front_end(2);
+        Relayed r = relay(analysis(".", row.field));
+        EXPECT_EQ(r.output, "5 " + std::to_string(row.centipawns) + " 700 6300 e2-e4 e7-e5\n") << row.field;
+        use_uci_front_end();
+        r = relay(analysis(".", row.field));
+        EXPECT_EQ(r.output.rfind("info depth 5 score cp " + std::to_string(row.centipawns) + " ", 0), 0u)
+            << row.field << ": " << r.output;
+    }
+    use_xboard_front_end(1);
 }
 
 TEST_F(Relay, StatusTokenGivesTheMarker) {
@@ -364,16 +390,14 @@ TEST_F(Levels, ChoicesFromTheTimeControlAndTheClock) {
         {0, INT_MIN, INT_MIN, 0, "L FD3"}, {0, INT_MAX, INT_MIN, 0, "L FD3"},
     };
     for (const auto &row : rows) {
-        level_kind = -1;  // nothing sent yet, whatever the choice
-        level_number = -1;
+        reset_level();  // nothing sent yet: every choice is sent
         EXPECT_EQ(choose(row.moves, row.seconds, row.increment, row.hurry, true), row.command)
             << row.moves << " " << row.seconds << " " << row.increment << " " << row.hurry;
     }
 }
 
 TEST_F(Levels, ALevelIsSentOnlyWhenItChanges) {
-    level_kind = 0;
-    level_number = 0;
+    reset_level();
     EXPECT_EQ(choose(0, 60, 0, 0, true), "L AT1");  // the first call always sends
     EXPECT_EQ(choose(0, 60, 0, 0, false), "");
     EXPECT_EQ(choose(0, 70, 0, 0, false), "");  // same band of the estimate
@@ -400,8 +424,7 @@ TEST_F(Levels, ALevelWhosePaceDoesNotFitTheMovesLimitGivesWay) {
         {0, 10, 0, 0, "L FD3"}, {0, 60, 0, 0, "L FD3"},
     };
     for (const auto &row : rows) {
-        level_kind = -1;
-        level_number = -1;
+        reset_level();
         EXPECT_EQ(choose(row.moves, row.seconds, row.increment, 0, true, row.allowed_ms), row.command)
             << row.moves << " " << row.seconds << " " << row.increment << " " << row.allowed_ms;
     }

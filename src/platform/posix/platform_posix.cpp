@@ -146,16 +146,18 @@ bool stdin_fill(bool wait) {
 }
 
 // Failed writes are not reported: the device or the file is simply gone.
-void write_all(int fd, const char *data, std::size_t length) {
-    while (length > 0 && fd >= 0) {
-        ssize_t done = write(fd, data, length);
+// Returns how much went out.
+std::size_t write_all(int fd, const char *data, std::size_t length) {
+    std::size_t written = 0;
+    while (written < length && fd >= 0) {
+        ssize_t done = write(fd, data + written, length - written);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
-            return;
-        data += done;
-        length -= static_cast<std::size_t>(done);
+            break;
+        written += static_cast<std::size_t>(done);
     }
+    return written;
 }
 
 // Writes to the port wait until the line takes bytes, or a stop signal
@@ -187,6 +189,9 @@ void plat_init() {
     // for it. A closed interface shows as failed writes, then end of input.
     signal(SIGINT, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
+    // A log that reaches the largest file allowed must not end the session:
+    // the writes that do not fit fail, as on a full disk.
+    signal(SIGXFSZ, SIG_IGN);
     if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         stop_pipe[0] = stop_pipe[1] = -1;
     struct sigaction stop {};
@@ -463,7 +468,16 @@ int plat_log_open(const char *name) {
     return 1;
 }
 
-void plat_log_write(const char *data, std::size_t length) { write_all(log_fd, data, length); }
+void plat_log_write(const char *data, std::size_t length) {
+    if (log_fd < 0)
+        return;
+    // Whole or not at all: what a full disk (or a size limit) lets through
+    // of an entry is taken off again. The log is ours alone while open.
+    off_t before = lseek(log_fd, 0, SEEK_END);
+    if (write_all(log_fd, data, length) < length && before >= 0 && ftruncate(log_fd, before) != 0) {
+        // Nothing more can be done: the file system refuses both.
+    }
+}
 
 void plat_log_close() {
     if (log_fd >= 0)

@@ -347,15 +347,18 @@ DWORD wait_ms(ULONGLONG deadline, ULONGLONG now) {
 
 HANDLE log_file = INVALID_HANDLE_VALUE;
 
-void write_all(HANDLE handle, const char *data, std::size_t length) {
-    while (length > 0) {
-        DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+// Returns how much went out.
+std::size_t write_all(HANDLE handle, const char *data, std::size_t length) {
+    std::size_t written = 0;
+    while (written < length) {
+        std::size_t left = length - written;
+        DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
         DWORD done = 0;
-        if (!WriteFile(handle, data, chunk, &done, nullptr) || done == 0)
-            return;
-        data += done;
-        length -= done;
+        if (!WriteFile(handle, data + written, chunk, &done, nullptr) || done == 0)
+            break;
+        written += done;
     }
+    return written;
 }
 
 }  // namespace
@@ -629,8 +632,17 @@ int plat_log_open(const char *name) {
 }
 
 void plat_log_write(const char *data, std::size_t length) {
-    if (log_file != INVALID_HANDLE_VALUE)
-        write_all(log_file, data, length);
+    if (log_file == INVALID_HANDLE_VALUE)
+        return;
+    // Whole or not at all: what a full disk lets through of an entry is
+    // taken off again. The log is ours alone while open.
+    LARGE_INTEGER zero, before;
+    zero.QuadPart = 0;
+    bool known = SetFilePointerEx(log_file, zero, &before, FILE_END) != 0;
+    if (write_all(log_file, data, length) < length && known) {
+        SetFilePointerEx(log_file, before, nullptr, FILE_BEGIN);
+        SetEndOfFile(log_file);
+    }
 }
 
 void plat_log_close() {
