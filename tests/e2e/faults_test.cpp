@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -394,6 +395,33 @@ TEST(LogFault, HeldByAnotherWriterTheBridgeRunsOnAndTakesItUpOnceFree) {
     std::string log = dir.read("NovagLog.txt");
     EXPECT_EQ(log.substr(0, logged.size()), logged);
     EXPECT_EQ(log.size(), logged.size() + 24 + 2) << log;  // the time stamp and CR LF
+}
+
+TEST(LogFault, AFullDiskLeavesOnlyWholeEntries) {
+    // A file-size limit stands for a full disk: a write that crosses it is
+    // cut, and the next fails. The bridge inherits the limit from here.
+    TempDir dir;
+    PtyDevice device;
+    rlimit kept{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &kept), 0);
+    rlimit small = kept;
+    small.rlim_cur = 400;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Bridge bridge(device.path(), dir.path());
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &kept), 0);
+    device.answer_startup();
+    bridge.expect("Pawnbridge");
+    // An entry that crosses the limit: neither it nor anything after it
+    // may leave a piece in the log, and the session goes on.
+    bridge.send("xyzzy " + std::string(300, 'x'));
+    bridge.send("bogus");
+    bridge.expect("");
+    bridge.send("quit");
+    EXPECT_EQ(bridge.wait_exit(), 0);
+    std::string log = dir.read("NovagLog.txt");
+    EXPECT_LE(log.size(), 400u);
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n") << log;
+    EXPECT_EQ(log.find("xyzzy"), std::string::npos) << log;
 }
 
 }  // namespace
