@@ -184,12 +184,15 @@ void game_request_quit();
 int game_moves_to_go();
 // The side that made the last move, as report_result wants it.
 int game_last_mover();
-// The move's limit from the game's clock, moves_to_go this move included.
+// The move's limit from the game's clock, moves_to_go this move included,
+// and the time the move allows a level's pace.
 long long game_move_limit_ms(int moves_to_go);
+long long game_move_share_ms(int moves_to_go);
 // The level from the clock the GUI has just given, by the rules both
 // protocols share; setting_up: the GUI sets a game up; new_control: the
-// clock shows a new time control.
-void choose_clock_level(int moves_to_go, int setting_up, int new_control, long long limit_ms);
+// clock shows a new time control; allowed_ms: the time the move allows
+// the level's pace.
+void choose_clock_level(int moves_to_go, int setting_up, int new_control, long long allowed_ms);
 
 // ------------------------------------------------------------ the turn
 // From the moment the device is to move until its move has been printed.

@@ -196,18 +196,25 @@ int game_moves_to_go() {
 
 int game_last_mover() { return !state.side_flag; }
 
-long long game_move_limit_ms(int moves_to_go) {
-    ClockReading reading{state.clock_ms, state.increment_ms, moves_to_go, state.move_time_ms,
-                         state.move_overhead_ms};
-    return move_limit_ms(reading);
+namespace {
+
+ClockReading clock_reading(int moves_to_go) {
+    return ClockReading{state.clock_ms, state.increment_ms, moves_to_go, state.move_time_ms,
+                        state.move_overhead_ms};
 }
 
-void choose_clock_level(int moves_to_go, int setting_up, int new_control, long long limit_ms) {
+}  // namespace
+
+long long game_move_limit_ms(int moves_to_go) { return move_limit_ms(clock_reading(moves_to_go)); }
+
+long long game_move_share_ms(int moves_to_go) { return move_share_ms(clock_reading(moves_to_go)); }
+
+void choose_clock_level(int moves_to_go, int setting_up, int new_control, long long allowed_ms) {
     // A sudden-death level paces the device over its whole game: within one
     // control it is held until the clock is nearly out.
     if (level_kind == 2 && state.own_time >= 15 && !setting_up && !new_control)
         return;
     // A device far ahead against a weaker opponent plays fast.
     int hurry = last_score > 5.0f && static_cast<long long>(state.opp_rating) < state.own_rating - 200LL;
-    choose_level_within(moves_to_go, state.own_time, state.increment, hurry, limit_ms);
+    choose_level_within(moves_to_go, state.own_time, state.increment, hurry, allowed_ms);
 }

@@ -23,8 +23,8 @@ constexpr long long SUDDEN_DEATH_MOVES = 20;
 // the device's own time keeping is not cut short on every move.
 constexpr long long SHARES_A_MOVE = 2;
 // What each further move of the control keeps back at least: the time to
-// answer a "J" given the moment its turn begins.
-constexpr long long MOVE_FLOOR_MS = 100;
+// answer a "J" given the moment its turn begins, on a busy machine.
+constexpr long long MOVE_FLOOR_MS = 200;
 
 }  // namespace
 
@@ -51,4 +51,17 @@ long long move_limit_ms(const ClockReading &reading) {
         limit = limit < 0 ? most : std::min(limit, most);
     }
     return limit;
+}
+
+long long move_share_ms(const ClockReading &reading) {
+    long long limit = move_limit_ms(reading);
+    if (reading.clock_ms < 0)
+        return limit;
+    long long moves = reading.moves_to_go > 0 ? reading.moves_to_go : SUDDEN_DEATH_MOVES;
+    long long share = std::max(reading.clock_ms, 0LL) / moves + std::max(reading.increment_ms, 0LL);
+    // A level that takes its whole pace still ends a reserve before the
+    // limit: the control's last moves are not played to the last
+    // hundred milliseconds.
+    long long before_limit = std::max(limit - move_reserve_ms(reading.clock_ms, reading.overhead_ms), 0LL);
+    return std::min(share, before_limit);
 }

@@ -116,6 +116,11 @@ long long move_reserve_ms(long long clock_ms, long long overhead_ms);
 // The longest the device may think over the move before it is told to
 // move now, in ms; -1 when the GUI gave neither a clock nor a time a move.
 long long move_limit_ms(const ClockReading &reading);
+// The time a move allows the level's pace: a fair share of the clock (the
+// clock over the moves still to play, 20 in sudden death, plus the
+// increment), ending a reserve before the move's limit; for a time a move,
+// the limit.
+long long move_share_ms(const ClockReading &reading);
 
 // -------------------------------------------------------- end of game
 // mover: the side that made the last move (0 White, 1 Black), the one that

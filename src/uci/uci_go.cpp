@@ -36,10 +36,11 @@ long long choose_search_level(const GoLine &go, int side) {
     long long moves = go.moves_to_go > 100000 ? 100000 : go.moves_to_go;
     game_clock_for_search(go.clock_ms[side], go.inc_ms[side], go.move_time_ms);
     long long limit = go.infinite ? -1 : game_move_limit_ms(static_cast<int>(moves));
+    long long allowed = go.infinite ? -1 : game_move_share_ms(static_cast<int>(moves));
     if (go.infinite) {
         choose_analysis_level();
     } else if (go.move_time_ms >= 0) {
-        choose_move_time_level(static_cast<int>(go.move_time_ms / 1000), limit);
+        choose_move_time_level(static_cast<int>(go.move_time_ms / 1000), allowed);
     } else if (go.depth >= 0) {
         choose_depth_level(static_cast<int>(go.depth));
     } else if (go.clock_ms[side] >= 0) {
@@ -52,7 +53,7 @@ long long choose_search_level(const GoLine &go, int side) {
         last_clock = {true, go.clock_ms[side], go.inc_ms[side], moves};
         // The device waits in force mode between searches; that is no
         // set-up of a game.
-        choose_clock_level(static_cast<int>(moves), 0, fresh, limit);
+        choose_clock_level(static_cast<int>(moves), 0, fresh, allowed);
         // The device's whole remaining time bounds each read, as the
         // xboard protocol's clock report does.
         set_read_timeout(go.clock_ms[side] < 1000 ? 1000 : static_cast<int>(go.clock_ms[side]));

@@ -51,7 +51,7 @@ void handle_time() {
     game_clock_time(hundredths);
     if (game.level_fixed)
         return;
-    choose_clock_level(game_moves_to_go(), game.force_mode, 0, game_move_limit_ms(game_moves_to_go()));
+    choose_clock_level(game_moves_to_go(), game.force_mode, 0, game_move_share_ms(game_moves_to_go()));
 }
 
 void handle_opponent_time() {
@@ -107,7 +107,7 @@ void handle_move_time() {
         return;
     game_clock_move_time(whole(seconds * 1000, CLOCK_MS_LIMIT));
     choose_move_time_level(static_cast<int>(whole(seconds, PLAIN_LIMIT)),
-                           game_move_limit_ms(game_moves_to_go()));
+                           game_move_share_ms(game_moves_to_go()));
 }
 
 // "sd N": a search of N plies.

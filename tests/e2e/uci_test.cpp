@@ -179,8 +179,9 @@ TEST(Uci, LevelsFromMoveTimeDepthAndClocks) {
     s.device_moves("M 1, e2-e4 .", "e2e4");
     s.go("go depth 5", "L FD5");
     s.device_moves("M 2, d2-d4 .", "d2d4");
-    // 40 moves to go on 60 s: 1.5 s a move, not the tournament level.
-    s.go("go wtime 60000 btime 60000 movestogo 40", "L AT1");
+    // 40 moves to go on 60 s: 1.5 s a move, not the tournament level, and
+    // not AT1's two seconds either.
+    s.go("go wtime 60000 btime 60000 movestogo 40", "L FD3");
     s.device_moves("M 3, c2-c4 .", "c2c4");
     // Black's clock when Black is to move: back to the device's first move.
     s.bridge.send("position startpos moves e2e4");

@@ -451,8 +451,8 @@ TEST(MoveLimit, FromTheClockTheTimeAMoveAndTheReserve) {
         {60000, 0, 40, -1, 100, 2966},
         // A control's last move: the clock but its reserve.
         {3000, 0, 1, -1, 100, 2850}, {3000, 2000, 1, -1, 100, 2850},
-        // The moves still to play keep 100 ms each.
-        {5000, 0, 40, -1, 100, 242}, {4000, 0, 40, -1, 100, 0}, {5000, 0, 10, -1, 100, 970},
+        // The moves still to play keep 200 ms each.
+        {5000, 0, 10, -1, 100, 970}, {5000, 0, 40, -1, 100, 0}, {9000, 0, 40, -1, 100, 442},
         // An increment larger than the clock comes after the move.
         {500, 5000, 0, -1, 100, 350},
         // Sudden death: two twentieths of what is left.
@@ -464,6 +464,23 @@ TEST(MoveLimit, FromTheClockTheTimeAMoveAndTheReserve) {
         ClockReading reading{row.clock, row.increment, row.moves_to_go, row.move_time, row.overhead};
         EXPECT_EQ(move_limit_ms(reading), row.limit)
             << row.clock << " " << row.increment << " " << row.moves_to_go << " " << row.move_time;
+    }
+    // The time a move allows a level's pace: a fair share of the clock, not
+    // two (two moves to go on 2.87 s allow 1.435 s: no AT1, whose two
+    // seconds would leave the last move 0.87 s), ending a reserve before the
+    // limit (the last move on 2.2 s allows 1.9 s); a time a move, its limit.
+    const struct {
+        long long clock, increment;
+        int moves_to_go;
+        long long move_time, share;
+    } shares[] = {
+        {60000, 0, 40, -1, 1500}, {300000, 0, 40, -1, 7500}, {2870, 0, 2, -1, 1435}, {60000, 0, 0, -1, 3000},
+        {30000, 500, 0, -1, 2000}, {2200, 0, 1, -1, 1900}, {-1, 0, 0, 10000, 9850}, {-1, 0, 0, -1, -1},
+        {500, 5000, 0, -1, 200},
+    };
+    for (const auto &row : shares) {
+        ClockReading reading{row.clock, row.increment, row.moves_to_go, row.move_time, 100};
+        EXPECT_EQ(move_share_ms(reading), row.share) << row.clock << " " << row.moves_to_go << " " << row.move_time;
     }
     // Absurd readings stay within the clock, without overflow.
     ClockReading huge{1000000000LL, 1000000000LL, 100000, 1000000000LL, 5000};
