@@ -45,7 +45,7 @@ void start() {
     home_dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (home_dir < 0)
         fake::fail("cannot keep the working directory");
-    open_link();
+    open_link("COM1");
 }
 
 InScratch::InScratch() {
@@ -64,6 +64,9 @@ void reset_bridge() {
     // (a UCI input then begins its own session).
     reset_session();
     begin_xboard_session();
+    // A port chosen anew by the last input, or none at all: COM1 again.
+    if (std::strcmp(port_in_use(), "COM1") != 0)
+        open_port("COM1");
     fake::reset();
     set_read_timeout(500);
     if (!log_is_open())

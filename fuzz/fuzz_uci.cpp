@@ -170,21 +170,33 @@ void check_dialogue(const std::string &told) {
 
 // Out of force mode the device only searches: between "U OFF" and the next
 // "U ON" it is told nothing but to move now, so that no move or position
-// the GUI sends ever starts it thinking.
+// the GUI sends ever starts it thinking. A port chosen anew is the one
+// exception: from its wake-up (a space) the device there gets its start-up
+// sequence, then force mode again.
 void check_device_commands(const std::string &written) {
     bool searching = false;
+    bool starting_up = false;
     std::size_t start = 0;
     while (start < written.size()) {
         std::size_t end = written.find("\r\n", start);
         if (end == std::string::npos)
             end = written.size();
         std::string command = written.substr(start, end - start);
-        if (command == "U OFF")
-            searching = true;
-        else if (command == "U ON")
+        if (command == " ") {
+            starting_up = true;
             searching = false;
-        else
+        } else if (command == "U OFF") {
+            searching = !starting_up;
+        } else if (command == "U ON") {
+            searching = false;
+            starting_up = false;
+        } else if (starting_up) {
+            fake::require(command == "I" || command == "V" || command == "A OFF" || command == "X ON" ||
+                              command == "H" || command.rfind("S", 0) == 0 || command.rfind("L ", 0) == 0,
+                          "a command other than the start-up reached a device on a port chosen anew");
+        } else {
             fake::require(!searching || command == "J", "a command other than J reached the device out of force mode");
+        }
         start = end + 2;
     }
 }

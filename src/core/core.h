@@ -79,6 +79,8 @@ struct FrontEnd {
     TurnWord (*turn_word)(const char *line);
     // A ping line held while the device was to move, answered after its move.
     void (*answer_ping)(const char *line);
+    // Something the user may like to know that asks nothing of them.
+    void (*notice)(const char *text);
     // A move the device makes after its turn has ended without one still
     // reaches the GUI (else it is taken back out of the device's game).
     bool takes_late_move;
@@ -165,6 +167,9 @@ void game_go();
 void game_set_up(int side, int plies, int move_number);
 // The device's turn begins: it plays the side on move.
 void game_device_to_move();
+// Another device took the line (a port chosen anew): it starts out of
+// force mode.
+void game_device_restarted();
 // The clocks as the GUI reports them.
 void game_clock_time(long long hundredths);
 void game_clock_opponent(long long hundredths);
@@ -213,11 +218,12 @@ void forget_owed_move();
 void reset_turn();
 
 // ---------------------------------------------------------- the session
-// Start-up: the platform, the link, the log, the device's start-up
-// sequence and the name line; a device that answers none of it is
+// Start-up: the platform, the device's port (named: the command line's
+// --port, else PAWNBRIDGE_COM1; else the search), the log, the device's
+// start-up sequence and the name line; a device that answers none of it is
 // reported. The front end for what is said before the GUI's first line
 // must be chosen first.
-void start_session();
+void start_session(const char *named_port);
 // Shutdown: "Session ends", the log and the port closed.
 void end_session();
 // Every piece of the session's state below the protocols back to its
@@ -226,3 +232,26 @@ void reset_session();
 // Tells the user that the device answers nothing: where it is looked for
 // and what to check.
 void report_silent_device();
+
+// ------------------------------------------------------- the command line
+struct Arguments {
+    bool help, version, list_ports;
+    const char *port;  // --port NAME (or --port=NAME); nullptr: none, or "auto"
+};
+Arguments read_arguments(int argc, const char *const *argv);
+// Prints every serial port found and what it is; 0 when the chess computer
+// is among them, else 1.
+int list_ports();
+
+// ------------------------------------------------------------ the port
+// Opens the named port (as the session's first: a port that cannot be
+// opened ends the process) or, with none named, searches for the device;
+// runs its start-up. Returns the start-up commands answered.
+int connect_device(const char *named);
+// The port a silent device was looked for on: the one open, or the ports
+// the search tried.
+void ports_looked_at(char *out, std::size_t size);
+// The GUI's engine option "Port": its value now (the port in use, else
+// "auto"), and the GUI's choice of one ("auto" or nothing: the search).
+const char *port_option_value();
+void choose_port(const char *value);

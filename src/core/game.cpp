@@ -125,6 +125,8 @@ void game_set_up(int side, int plies, int move_number) {
 
 void game_device_to_move() { state.device_side = state.side_flag; }
 
+void game_device_restarted() { state.force_mode = 0; }
+
 void game_clock_time(long long hundredths) {
     state.own_time = static_cast<int>(hundredths / 100);
     state.clock_ms = hundredths < 0 ? 0 : hundredths * 10;

@@ -22,11 +22,10 @@ void reset_session() {
     std::memset(command_line, 0, sizeof command_line);
 }
 
-void start_session() {
+void start_session(const char *named_port) {
     plat_init();
     reset_session();
-    open_link();
-    int answered = init_device();
+    int answered = connect_device(named_port ? named_port : plat_port_from_environment());
     send_interface("Pawnbridge");
     // A device that is switched off would otherwise show only as a game
     // that never starts; the bridge still goes on, for one switched on late.

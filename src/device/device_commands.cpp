@@ -33,11 +33,40 @@ void send_and_read(const char *command) {
 
 }  // namespace
 
+int is_device_answer(const char *line, const char *command) {
+    std::size_t length = std::strlen(line);
+    if (length == 0 || line[length - 1] != '\n')
+        return 0;
+    std::size_t text = std::strcspn(line, "\r\n");
+    if (text == 0)
+        return 0;
+    return !(text == std::strlen(command) && std::strncmp(line, command, text) == 0);
+}
+
 int init_device() {
+    begin_start_up();
+    return finish_start_up();
+}
+
+int begin_start_up() {
     startup_answers = 0;
     send_device(" ");
     plat_sleep_ms(55);
     set_force_mode(0);
+    return is_device_answer(reply_line, "U OFF");
+}
+
+int identify_device(int wait_ms) {
+    send_device(" ");
+    plat_sleep_ms(55);
+    send_device("I");
+    int kept = set_read_timeout(wait_ms);
+    read_device(reply_line);
+    set_read_timeout(kept);
+    return is_device_answer(reply_line, "I");
+}
+
+int finish_start_up() {
     plat_sleep_ms(55);
     send_and_read("I");
     plat_sleep_ms(55);

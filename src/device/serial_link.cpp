@@ -14,6 +14,8 @@ int end_code = 0;
 namespace {
 
 int read_timeout = 0;
+// The port open now, "" for none.
+char port_name[PORT_NAME_SIZE];
 
 // A device line is logged whole, in one entry, up to this many bytes; the
 // rest of a line that never ends follows in pieces of this size.
@@ -84,36 +86,66 @@ void note_no_answer(int waited_ms) {
     log_entry(" <-- ", note, std::strlen(note), "");
 }
 
-void open_link() {
-    int error = plat_port_open();
+void port_refusal_reason(int error, char *out, std::size_t size) {
+    switch (plat_port_refusal(error)) {
+    case PORT_IN_USE:
+        std::snprintf(out, size, "in use by another program");
+        break;
+    case PORT_NOT_PERMITTED:
+        // Serial ports belong to the dialout group on Debian and Ubuntu.
+        std::snprintf(out, size,
+                      "%s (the usual mend: join the dialout group with "
+                      "\"sudo usermod -aG dialout $USER\", then log in again)",
+                      plat_error_text(error));
+        break;
+    default:
+        std::snprintf(out, size, "%s", plat_error_text(error));
+        break;
+    }
+}
+
+void describe_port_refusal(const char *name, int error, char *out, std::size_t size) {
+    char why[256];
+    port_refusal_reason(error, why, sizeof why);
+    if (plat_port_refusal(error) == PORT_IN_USE)
+        std::snprintf(out, size, "%s is %s", name, why);
+    else
+        std::snprintf(out, size, "cannot open %s: %s", name, why);
+}
+
+int open_port(const char *name) {
+    close_port();
+    int error = plat_port_open(name);
+    if (error != 0)
+        return error;
+    std::snprintf(port_name, sizeof port_name, "%s", name);
+    set_read_timeout(500);
+    return 0;
+}
+
+void close_port() {
+    plat_port_close();
+    port_name[0] = '\0';
+}
+
+const char *port_in_use() { return port_name; }
+
+void open_link(const char *name) {
+    int error = open_port(name);
     if (error != 0) {
         // Nothing on standard output: the interface must not take this for
         // protocol. Standard error carries the one line a person needs.
-        const char *port = plat_port_name();
-        switch (plat_port_refusal(error)) {
-        case PORT_IN_USE:
-            std::fprintf(stderr, "pawnbridge: %s is in use by another program\n", port);
-            break;
-        case PORT_NOT_PERMITTED:
-            // Serial ports belong to the dialout group on Debian and Ubuntu.
-            std::fprintf(stderr,
-                         "pawnbridge: cannot open %s: %s (the usual mend: join the dialout group with "
-                         "\"sudo usermod -aG dialout $USER\", then log in again)\n",
-                         port, plat_error_text(error));
-            break;
-        default:
-            std::fprintf(stderr, "pawnbridge: cannot open %s: %s\n", port, plat_error_text(error));
-            break;
-        }
+        char text[PORT_NAME_SIZE + 256];
+        describe_port_refusal(name, error, text, sizeof text);
+        std::fprintf(stderr, "pawnbridge: %s\n", text);
         std::exit(error);
     }
-    set_read_timeout(500);
     open_log(1);
 }
 
 void close_link() {
     close_log_final();
-    plat_port_close();
+    close_port();
 }
 
 int set_read_timeout(int ms) {

@@ -16,13 +16,29 @@ void plat_init();
 // program winds down as it does on "quit".
 int plat_stop_requested();
 
-// The name of "COM1" on this machine: PAWNBRIDGE_COM1 when set, else the
-// platform's default.
-const char *plat_port_name();
+// Serial ports by name: "COM1" is /dev/ttyS0 on Linux.
+constexpr std::size_t PORT_NAME_SIZE = 256;
+// The port the user named in the environment (PAWNBRIDGE_COM1), or nullptr.
+const char *plat_port_from_environment();
+// A serial port the search may try, and whether it is a USB modem-class
+// port (never opened by the search: such boards reset when opened).
+struct PortEntry {
+    char name[PORT_NAME_SIZE];
+    bool modem_class;
+};
+// The ports where a chess computer's cable can be, in the order the search
+// tries them, "COM1" first; modem-class ports are listed too, last. Returns
+// how many it put in out (at most max). As a test aid, PAWNBRIDGE_SEARCH_PORTS
+// (names separated by ':', on Windows ';') replaces the machine's list,
+// its first name standing for COM1, so that a test never touches the
+// machine's real ports.
+int plat_list_ports(PortEntry *out, int max);
 
-// Opens and configures the port (9600 8N1, raw, no flow control, DTR and
-// RTS off), exclusively. Returns 0, or the system error code.
-int plat_port_open();
+// Opens and configures the named port (9600 8N1, raw, no flow control, DTR
+// and RTS off), exclusively. Returns 0, or the system error code. Without
+// an open port, reads end at once with nothing and writes go nowhere.
+int plat_port_open(const char *name);
+int plat_port_is_open();
 void plat_port_close();
 // The read time-out for each plat_port_read_byte call, in ms.
 void plat_port_set_timeout(int ms);
@@ -70,8 +86,9 @@ const char *plat_error_text(int code);
 
 // What a failed plat_port_open's error code means to the person who has to
 // mend it: the port is held by another program (another bridge, a terminal
-// program, a modem manager), or this user may not open it.
-enum PortRefusal { PORT_REFUSED_OTHER = 0, PORT_IN_USE = 1, PORT_NOT_PERMITTED = 2 };
+// program, a modem manager), this user may not open it, or there is no such
+// port.
+enum PortRefusal { PORT_REFUSED_OTHER = 0, PORT_IN_USE = 1, PORT_NOT_PERMITTED = 2, PORT_MISSING = 3 };
 PortRefusal plat_port_refusal(int code);
 
 void plat_sleep_ms(int ms);

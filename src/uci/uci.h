@@ -32,6 +32,11 @@ struct WantedGame {
 // the GUI in why, when it names no game the device can be given.
 bool read_position(const char *line, WantedGame &wanted, char *why, std::size_t why_size);
 
+// "setoption name NAME [value VALUE]" read: the name (blanks inside it
+// kept; cut to fit: then no option of ours) and where the value begins
+// (nullptr without one); 0 when the line names no option.
+int read_setoption(const char *line, char *name, std::size_t name_size, const char **value);
+
 // What a "go" line asks for; -1 where it says nothing (no increment: 0).
 struct GoLine {
     long long clock_ms[2];  // White's and Black's

@@ -99,7 +99,7 @@ void uci_answer_ping(const char *) {}
 // A UCI GUI has had its bestmove: a move that comes late leaves the
 // device's game again.
 const FrontEnd UCI = {uci_best_move, uci_thinking, uci_book,      uci_whisper,     uci_text, uci_text,
-                      uci_resign,    uci_text,     uci_turn_word, uci_answer_ping, false};
+                      uci_resign,    uci_text,     uci_turn_word, uci_answer_ping, uci_text, false};
 
 }  // namespace
 

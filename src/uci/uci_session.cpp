@@ -30,39 +30,24 @@ int strncasecmp_ascii(const char *a, const char *b, std::size_t n) {
 }
 
 // "setoption name Move Overhead value N": the GUI's side of the reserve
-// kept on every move. Option names are not case-sensitive; an option the
-// bridge does not have is only logged.
+// kept on every move; "setoption name Port value NAME": the device's port.
+// An option the bridge does not have is only logged.
 void handle_setoption(const char *line) {
-    const char *at = line + 9;  // after "setoption"
-    int length = 0;
-    const char *word = next_word(at, length);
-    if (!word_is(word, length, "name"))
-        return;
-    const char *name = next_word(at, length);
-    const char *name_end = name + length;
+    char name[64];
     const char *value = nullptr;
-    for (;;) {
-        const char *before = at;
-        word = next_word(at, length);
-        if (length == 0)
-            break;
-        if (word_is(word, length, "value")) {
-            value = at;
-            at = before;
-            break;
-        }
-        name_end = word + length;
+    if (!read_setoption(line, name, sizeof name, &value) || value == nullptr)
+        return;
+    if (strncasecmp_ascii(name, "Move Overhead", sizeof "Move Overhead") == 0) {
+        char *end = nullptr;
+        long long ms = std::strtoll(value, &end, 10);
+        if (end != value)
+            game_move_overhead(ms < 0 ? 0 : ms > MOVE_OVERHEAD_MAX_MS ? MOVE_OVERHEAD_MAX_MS : ms);
+    } else if (strncasecmp_ascii(name, "Port", sizeof "Port") == 0) {
+        choose_port(value);
+        // The device on the port starts its own game: the next position
+        // is given afresh.
+        reset_held_game();
     }
-    static const char OVERHEAD[] = "Move Overhead";
-    std::size_t name_length = static_cast<std::size_t>(name_end - name);
-    if (name_length != sizeof OVERHEAD - 1 || strncasecmp_ascii(name, OVERHEAD, name_length) != 0 ||
-        value == nullptr)
-        return;
-    char *end = nullptr;
-    long long ms = std::strtoll(value, &end, 10);
-    if (end == value)
-        return;
-    game_move_overhead(ms < 0 ? 0 : ms > MOVE_OVERHEAD_MAX_MS ? MOVE_OVERHEAD_MAX_MS : ms);
 }
 
 void new_game() {
@@ -78,6 +63,9 @@ void handle_uci() {
     send_interface("id name Pawnbridge");
     send_interface("id author the Pawnbridge developers");
     send_interface("option name Move Overhead type spin default 100 min 0 max 5000");
+    char port[PORT_NAME_SIZE + 48];
+    std::snprintf(port, sizeof port, "option name Port type string default %s", port_option_value());
+    send_interface(port);
     send_interface("uciok");
     std::fflush(stdout);
 }
@@ -105,6 +93,38 @@ void dispatch_uci_line(const char *line) {
 }
 
 }  // namespace
+
+int read_setoption(const char *line, char *name, std::size_t name_size, const char **value) {
+    const char *at = line + 9;  // after "setoption"
+    int length = 0;
+    const char *word = next_word(at, length);
+    if (!word_is(word, length, "name"))
+        return 0;
+    // The name runs to "value" (or the end), blanks inside it kept.
+    const char *start = next_word(at, length);
+    const char *end = start + length;
+    *value = nullptr;
+    for (;;) {
+        const char *before = at;
+        word = next_word(at, length);
+        if (length == 0)
+            break;
+        if (word_is(word, length, "value")) {
+            while (*at == ' ' || *at == '\t')
+                ++at;
+            *value = at;
+            at = before;
+            break;
+        }
+        end = word + length;
+    }
+    std::size_t size = static_cast<std::size_t>(end - start);
+    if (size == 0 || size >= name_size)
+        return 0;
+    std::memcpy(name, start, size);
+    name[size] = '\0';
+    return 1;
+}
 
 int is_uci_opening(const char *line) {
     while (*line == ' ' || *line == '\t')

@@ -25,7 +25,34 @@ void handle_protover() {
         return;
     use_xboard_front_end(version);
     send_interface(FEATURES);
+    // The port, as GUIs show an engine's options in their engine dialogs.
+    char option[PORT_NAME_SIZE + 48];
+    std::snprintf(option, sizeof option, "feature option=\"Port -string %s\"", port_option_value());
+    send_interface(option);
     send_interface("feature done=1");
+}
+
+int read_option(const char *line, char *name, std::size_t name_size, const char **value) {
+    const char *at = line + 6;  // after "option"
+    while (*at == ' ' || *at == '\t')
+        ++at;
+    const char *equals = std::strchr(at, '=');
+    if (equals == nullptr || equals == at || static_cast<std::size_t>(equals - at) >= name_size)
+        return 0;
+    std::size_t length = static_cast<std::size_t>(equals - at);
+    while (length > 0 && (at[length - 1] == ' ' || at[length - 1] == '\t'))
+        --length;
+    std::memcpy(name, at, length);
+    name[length] = '\0';
+    *value = equals + 1;
+    return 1;
+}
+
+void handle_option() {
+    char name[32];
+    const char *value = nullptr;
+    if (read_option(command_line, name, sizeof name, &value) && std::strcmp(name, "Port") == 0)
+        choose_port(value);
 }
 
 void handle_ping() { answer_ping(command_line); }

@@ -171,6 +171,7 @@ const Command commands[] = {
     {"st", 2, handle_move_time},
     {"sd", 2, handle_depth},
     {"analyze", 7, run_analysis},
+    {"option", 6, handle_option},
 };
 
 }  // namespace

@@ -109,13 +109,16 @@ TurnWord xboard_turn_word(const char *line) {
     return TURN_IGNORE;
 }
 
+// A GUI of this protocol shows only what asks the user to act.
+void xboard_notice(const char *) {}
+
 // The GUI still waits for a move that comes late.
 const FrontEnd XBOARD_V1 = {xboard_move,    xboard_thinking_v1, xboard_book,       xboard_whisper,
                             xboard_say,     send_interface,     xboard_resign,     xboard_user_error,
-                            xboard_turn_word, answer_ping,      true};
+                            xboard_turn_word, answer_ping,      xboard_notice,     true};
 const FrontEnd XBOARD_V2 = {xboard_move,    xboard_thinking_v2, xboard_book,       xboard_whisper,
                             xboard_say,     send_interface,     xboard_resign,     xboard_user_error,
-                            xboard_turn_word, answer_ping,      true};
+                            xboard_turn_word, answer_ping,      xboard_notice,     true};
 
 }  // namespace
 

@@ -7,6 +7,8 @@ void handle_gui_move();
 // "protover N" answered with the features, "ping N" with "pong N".
 void handle_protover();
 void handle_ping();
+// "option NAME=VALUE": the GUI sets an engine option (the port).
+void handle_option();
 // A ping held while the device was to move, answered after its move.
 void answer_ping(const char *line);
 // "setboard FEN" set up on the device; nonzero when the position went there.

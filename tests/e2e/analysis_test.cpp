@@ -20,6 +20,7 @@ struct Analysing : StartedBridge {
     Analysing() {
         bridge.send("protover 2");
         bridge.expect_line();
+        bridge.expect_line();  // the port option
         bridge.expect("feature done=1");
         bridge.send("new");
         device.answer_new_game();

@@ -30,6 +30,7 @@ TEST(ThinkingForm, ProtocolTwoGetsBarePliesCentisecondsAndMates) {
     Session s;
     s.bridge.send("protover 2");
     s.bridge.expect_line();
+    s.bridge.expect_line();  // the port option
     s.bridge.expect("feature done=1");
     s.move("e2e4", "Me2e4");
     s.device.send("Book\r\n" + analysis(".", 3, "0.10", "0:00:07", "e7-e5") + "\r\n");

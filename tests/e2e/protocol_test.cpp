@@ -30,6 +30,9 @@ TEST(Handshake, ProtoverTwoIsAnsweredAtOnceAndOneIsNot) {
     s.sync();  // nothing came before the empty line
     s.bridge.send("protover 2");
     s.bridge.expect(FEATURES);
+    // The port in use, as GUIs show an engine's options.
+    const std::string port_option = "feature option=\"Port -string " + s.device.path() + "\"";
+    s.bridge.expect(port_option);
     s.bridge.expect("feature done=1");
     // The GUI's answers to the features are only logged.
     s.bridge.send("accepted setboard");
@@ -37,7 +40,7 @@ TEST(Handshake, ProtoverTwoIsAnsweredAtOnceAndOneIsNot) {
     s.sync();
     EXPECT_TRUE(s.device.quiet(100));
     EXPECT_EQ(s.quit(), 0);
-    EXPECT_TRUE(s.log_has("==> protover 2\r\n<== " + std::string(FEATURES) +
+    EXPECT_TRUE(s.log_has("==> protover 2\r\n<== " + std::string(FEATURES) + "\r\n<== " + port_option +
                           "\r\n<== feature done=1\r\n==> accepted setboard\r\n"))
         << s.log();
 }

@@ -100,12 +100,13 @@ TEST(Arguments, HelpAndVersionAnswerWithoutTouchingThePortOrTheLog) {
     TempDir dir;
     PtyDevice device;
     Bridge help(device.path(), dir.path(), {}, {"--help"});
-    help.expect("Usage: pawnbridge [--help | --version]");
+    help.expect("Usage: pawnbridge [--port PORT] [--list-ports | --help | --version]");
     std::string text, line;
     while (help.read_line(line))
         text += line + "\n";
     EXPECT_EQ(help.wait_exit(), 0);
-    for (const char *piece : {"PAWNBRIDGE_COM1", "NovagLog.txt", "Ctrl-C", "Documentation: "})
+    for (const char *piece : {"--port PORT", "PAWNBRIDGE_COM1", "--list-ports", "Port", "NovagLog.txt", "Ctrl-C",
+                              "Documentation: "})
         EXPECT_NE(text.find(piece), std::string::npos) << piece << " in:\n" << text;
     Bridge version(device.path(), dir.path(), {}, {"--version"});
     line = version.expect_line();

@@ -36,7 +36,7 @@ protected:
         setenv("PAWNBRIDGE_COM1", device.path().c_str(), 1);
         reset_session();
         begin_xboard_session();
-        open_link();
+        open_link(plat_port_from_environment());
     }
     void TearDown() override {
         close_link();
@@ -84,6 +84,7 @@ struct UciSession : StartedBridge {
         bridge.expect("id name Pawnbridge");
         EXPECT_EQ(bridge.expect_line().rfind("id author ", 0), 0u);
         bridge.expect("option name Move Overhead type spin default 100 min 0 max 5000");
+        bridge.expect("option name Port type string default " + device.path());
         bridge.expect("uciok");
         // The device shows its thinking and waits in force mode.
         device.answer("H", "Display on");

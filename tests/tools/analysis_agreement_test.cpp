@@ -128,6 +128,7 @@ TEST(AnalysisAgreement, EveryStepSearchesThePositionTheGuiShows) {
     s.bridge.expect("Pawnbridge", 10000);
     s.bridge.send("protover 2");
     s.bridge.expect_line();
+    s.bridge.expect_line();  // the port option
     s.bridge.expect("feature done=1");
     s.send("new");
     s.send("post");

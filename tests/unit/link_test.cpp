@@ -256,7 +256,7 @@ TEST(PortRefused, HeldByAnotherProgramSaysSo) {
     ASSERT_EQ(flock(holder, LOCK_EX), 0);
     setenv("PAWNBRIDGE_COM1", device.path().c_str(), 1);
     std::string expected = "^pawnbridge: " + device.path() + " is in use by another program\n$";
-    EXPECT_EXIT(open_link(), ::testing::ExitedWithCode(EWOULDBLOCK), expected.c_str());
+    EXPECT_EXIT(open_link(plat_port_from_environment()), ::testing::ExitedWithCode(EWOULDBLOCK), expected.c_str());
     close(holder);
 }
 
@@ -272,7 +272,7 @@ TEST(PortRefused, PermissionDeniedNamesTheDialoutGroup) {
             // Root may open anything; the bridge is then run as nobody.
             if (geteuid() == 0 && setuid(65534) != 0)
                 _exit(100);
-            open_link();
+            open_link(plat_port_from_environment());
         },
         ::testing::ExitedWithCode(EACCES), expected.c_str());
 }
@@ -282,7 +282,7 @@ TEST(PortRefused, OtherErrorsNameTheSystemsReason) {
     std::string port = dir.file("no-such-port");
     setenv("PAWNBRIDGE_COM1", port.c_str(), 1);
     std::string expected = "^pawnbridge: cannot open " + port + ": No such file or directory\n$";
-    EXPECT_EXIT(open_link(), ::testing::ExitedWithCode(ENOENT), expected.c_str());
+    EXPECT_EXIT(open_link(plat_port_from_environment()), ::testing::ExitedWithCode(ENOENT), expected.c_str());
 }
 
 }  // namespace

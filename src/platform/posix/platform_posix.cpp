@@ -3,7 +3,9 @@
 // through write(2).
 #include "platform.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <limits.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -205,14 +208,135 @@ void plat_init() {
 
 int plat_stop_requested() { return stop_signal != 0; }
 
-const char *plat_port_name() {
+const char *plat_port_from_environment() {
     const char *chosen = std::getenv("PAWNBRIDGE_COM1");
-    return chosen && *chosen ? chosen : "/dev/ttyS0";
+    return chosen && *chosen ? chosen : nullptr;
 }
 
-int plat_port_open() {
+namespace {
+
+// Adds a port unless it is one already listed (by where it leads: a name in
+// /dev/serial/by-id is a link to a /dev/tty* of the list).
+void add_port(PortEntry *out, int max, int &count, const char *name, bool modem_class) {
+    if (count >= max || std::strlen(name) >= PORT_NAME_SIZE)
+        return;
+    char real[PATH_MAX];
+    bool resolved = realpath(name, real) != nullptr;
+    for (int i = 0; i < count; ++i) {
+        char other[PATH_MAX];
+        if (std::strcmp(out[i].name, name) == 0 ||
+            (resolved && realpath(out[i].name, other) != nullptr && std::strcmp(other, real) == 0))
+            return;
+    }
+    std::snprintf(out[count].name, PORT_NAME_SIZE, "%s", name);
+    out[count].modem_class = modem_class;
+    ++count;
+}
+
+// A USB modem-class port is /dev/ttyACM*, by its own name or by where a
+// link to it leads.
+bool is_modem_class(const char *name) {
+    char real[PATH_MAX];
+    return std::strstr(name, "ttyACM") != nullptr ||
+           (realpath(name, real) != nullptr && std::strstr(real, "ttyACM") != nullptr);
+}
+
+// The names in a folder that match, in the order a person counts them
+// (ttyUSB2 before ttyUSB10).
+int sorted_names(const char *folder, bool (*wanted)(const char *), char names[][NAME_MAX + 1], int max) {
+    int count = 0;
+    if (DIR *dir = opendir(folder)) {
+        while (dirent *entry = readdir(dir)) {
+            if (count < max && wanted(entry->d_name))
+                std::snprintf(names[count++], NAME_MAX + 1, "%s", entry->d_name);
+        }
+        closedir(dir);
+    }
+    std::qsort(names, static_cast<std::size_t>(count), NAME_MAX + 1, [](const void *a, const void *b) {
+        return strverscmp(static_cast<const char *>(a), static_cast<const char *>(b));
+    });
+    return count;
+}
+
+bool ends_in_port_number(const char *name) {
+    const char *at = std::strstr(name, "-port");
+    if (at == nullptr)
+        return false;
+    while (const char *next = std::strstr(at + 1, "-port"))
+        at = next;
+    at += 5;
+    if (*at == '\0')
+        return false;
+    for (; *at; ++at)
+        if (*at < '0' || *at > '9')
+            return false;
+    return true;
+}
+
+bool starts_with_digits_after(const char *name, const char *head) {
+    std::size_t n = std::strlen(head);
+    if (std::strncmp(name, head, n) != 0 || name[n] == '\0')
+        return false;
+    for (const char *at = name + n; *at; ++at)
+        if (*at < '0' || *at > '9')
+            return false;
+    return true;
+}
+
+constexpr int LISTED_NAMES = 64;
+
+}  // namespace
+
+int plat_list_ports(PortEntry *out, int max) {
+    int count = 0;
+    if (const char *given = std::getenv("PAWNBRIDGE_SEARCH_PORTS")) {
+        const char *at = given;
+        while (*at) {
+            const char *end = std::strchr(at, ':');
+            std::size_t length = end ? static_cast<std::size_t>(end - at) : std::strlen(at);
+            char name[PORT_NAME_SIZE];
+            if (length > 0 && length < sizeof name) {
+                std::memcpy(name, at, length);
+                name[length] = '\0';
+                add_port(out, max, count, name, is_modem_class(name));
+            }
+            at += length + (end ? 1 : 0);
+        }
+        return count;
+    }
+    static char names[LISTED_NAMES][NAME_MAX + 1];
+    char path[PATH_MAX];
+    add_port(out, max, count, "/dev/ttyS0", false);
+    // USB serial converters by a name that stays whatever socket they are in.
+    int found = sorted_names("/dev/serial/by-id", ends_in_port_number, names, LISTED_NAMES);
+    for (int i = 0; i < found; ++i) {
+        std::snprintf(path, sizeof path, "/dev/serial/by-id/%.*s", NAME_MAX, names[i]);
+        if (!is_modem_class(path))
+            add_port(out, max, count, path, false);
+    }
+    found = sorted_names("/dev", [](const char *n) { return starts_with_digits_after(n, "ttyUSB"); }, names,
+                         LISTED_NAMES);
+    for (int i = 0; i < found; ++i) {
+        std::snprintf(path, sizeof path, "/dev/%.*s", NAME_MAX, names[i]);
+        add_port(out, max, count, path, false);
+    }
+    for (const char *onboard : {"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"})
+        if (access(onboard, F_OK) == 0)
+            add_port(out, max, count, onboard, false);
+    found = sorted_names("/dev", [](const char *n) { return starts_with_digits_after(n, "ttyACM"); }, names,
+                         LISTED_NAMES);
+    for (int i = 0; i < found; ++i) {
+        std::snprintf(path, sizeof path, "/dev/%.*s", NAME_MAX, names[i]);
+        add_port(out, max, count, path, true);
+    }
+    return count;
+}
+
+int plat_port_is_open() { return port_fd >= 0; }
+
+int plat_port_open(const char *name) {
     // Non-blocking open so that a line without carrier does not hang us here.
-    int fd = open(plat_port_name(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno;
     // Held exclusively: TIOCEXCL refuses other opens (but not root's), the
@@ -274,6 +398,8 @@ int plat_port_read_byte(char *byte) {
         *byte = port_buffer[port_next++];
         return 1;
     }
+    if (port_fd < 0)
+        return 0;  // no device: nothing will come
     if (port_gap_passed) {
         port_gap_passed = false;
         return 0;
@@ -400,6 +526,8 @@ int wait_for(bool with_stdin, int timeout_ms) {
     for (;;) {
         if (stop_signal && !with_stdin)
             return 2;  // the read that follows goes by the stop's rule
+        if (!with_stdin && port_fd < 0 && port_next >= port_filled)
+            return 0;  // no device: nothing will come
         if (with_stdin && (stop_signal || stdin_line_ready()))
             return 1;
         // The port is the caller's once a whole device line is in: while a
@@ -500,6 +628,8 @@ PortRefusal plat_port_refusal(int code) {
         return PORT_IN_USE;
     if (code == EACCES || code == EPERM)
         return PORT_NOT_PERMITTED;
+    if (code == ENOENT || code == ENODEV || code == ENXIO)
+        return PORT_MISSING;
     return PORT_REFUSED_OTHER;
 }
 

@@ -372,13 +372,99 @@ void plat_init() {
 
 int plat_stop_requested() { return stop_flag ? 1 : 0; }
 
-const char *plat_port_name() {
+const char *plat_port_from_environment() {
     const char *chosen = std::getenv("PAWNBRIDGE_COM1");
-    return chosen && *chosen ? chosen : "COM1";
+    return chosen && *chosen ? chosen : nullptr;
 }
 
-int plat_port_open() {
-    const char *name = plat_port_name();
+namespace {
+
+void add_port(PortEntry *out, int max, int &count, const char *name, bool modem_class) {
+    if (count >= max || std::strlen(name) >= PORT_NAME_SIZE)
+        return;
+    for (int i = 0; i < count; ++i)
+        if (_stricmp(out[i].name, name) == 0)
+            return;
+    std::snprintf(out[count].name, PORT_NAME_SIZE, "%s", name);
+    out[count].modem_class = modem_class;
+    ++count;
+}
+
+// COM3 before COM10: by the number after "COM".
+int com_number(const char *name) {
+    return _strnicmp(name, "COM", 3) == 0 ? std::atoi(name + 3) : 1 << 30;
+}
+
+// A port the system lists with its driver's device name: a USB modem-class
+// port is \Device\USBSER000 and the like.
+struct ListedPort {
+    char name[PORT_NAME_SIZE];
+    bool modem_class;
+};
+
+constexpr int LISTED_PORTS = 64;
+
+}  // namespace
+
+int plat_list_ports(PortEntry *out, int max) {
+    int count = 0;
+    if (const char *given = std::getenv("PAWNBRIDGE_SEARCH_PORTS")) {
+        const char *at = given;
+        while (*at) {
+            const char *end = std::strchr(at, ';');
+            std::size_t length = end ? static_cast<std::size_t>(end - at) : std::strlen(at);
+            char name[PORT_NAME_SIZE];
+            if (length > 0 && length < sizeof name) {
+                std::memcpy(name, at, length);
+                name[length] = '\0';
+                add_port(out, max, count, name, false);
+            }
+            at += length + (end ? 1 : 0);
+        }
+        return count;
+    }
+    add_port(out, max, count, "COM1", false);
+    static ListedPort listed[LISTED_PORTS];
+    int found = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        for (DWORD index = 0; found < LISTED_PORTS; ++index) {
+            char device[256];
+            DWORD device_size = sizeof device;
+            BYTE data[PORT_NAME_SIZE];
+            DWORD data_size = sizeof data - 1;
+            DWORD type = 0;
+            LONG result = RegEnumValueA(key, index, device, &device_size, nullptr, &type, data, &data_size);
+            if (result == ERROR_NO_MORE_ITEMS)
+                break;
+            if (result != ERROR_SUCCESS || type != REG_SZ)
+                continue;
+            data[data_size < sizeof data ? data_size : sizeof data - 1] = '\0';
+            std::snprintf(listed[found].name, PORT_NAME_SIZE, "%s", reinterpret_cast<char *>(data));
+            for (char *c = device; *c; ++c)
+                *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+            listed[found].modem_class = std::strstr(device, "USBSER") != nullptr;
+            ++found;
+        }
+        RegCloseKey(key);
+    }
+    std::qsort(listed, static_cast<std::size_t>(found), sizeof listed[0], [](const void *a, const void *b) {
+        int x = com_number(static_cast<const ListedPort *>(a)->name);
+        int y = com_number(static_cast<const ListedPort *>(b)->name);
+        return x < y ? -1 : x > y ? 1 : 0;
+    });
+    // The ordinary ports first, the modem-class ones last (listed, never tried).
+    for (bool modem : {false, true})
+        for (int i = 0; i < found; ++i)
+            if (listed[i].modem_class == modem)
+                add_port(out, max, count, listed[i].name, modem);
+    return count;
+}
+
+int plat_port_is_open() { return port != INVALID_HANDLE_VALUE; }
+
+int plat_port_open(const char *name) {
+    const char *given = name;
     char device_path[300];
     if (needs_device_prefix(name) && std::strlen(name) < sizeof device_path - 4) {
         std::snprintf(device_path, sizeof device_path, "\\\\.\\%s", name);
@@ -394,7 +480,7 @@ int plat_port_open() {
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return last_error_or(1);
-    if (int refused = claim_port(plat_port_name())) {
+    if (int refused = claim_port(given)) {
         CloseHandle(opened);
         return refused;
     }
@@ -469,7 +555,7 @@ int plat_port_read_byte(char *byte) {
         if (stopping && deadline > stop_grace_end())
             deadline = stop_grace_end();
         if (port == INVALID_HANDLE_VALUE)
-            return -ERROR_INVALID_HANDLE;
+            return 0;  // no device: nothing will come
         if (DWORD error = keep_reading())
             return -static_cast<int>(error);
         if (port_buffered())
@@ -591,8 +677,13 @@ int wait_for(bool with_stdin, int timeout_ms) {
             return with_stdin ? 1 : 2;  // a port read then goes by the stop's rule
         if (with_stdin && input_waiting())
             return 1;
-        if (port == INVALID_HANDLE_VALUE)
-            return 0;
+        if (port == INVALID_HANDLE_VALUE) {
+            // No device: only the GUI can end the wait.
+            if (!with_stdin)
+                return 0;
+            DWORD woke = WaitForSingleObject(input_ready, forever ? INFINITE : static_cast<DWORD>(timeout_ms));
+            return woke == WAIT_OBJECT_0 ? 1 : 0;
+        }
         if (keep_reading() != 0)
             return with_stdin ? 0 : 2;  // the line is gone; the read that follows says so
         // Bytes in the buffer, or a read that came back empty: the read
@@ -675,6 +766,8 @@ PortRefusal plat_port_refusal(int code) {
     // with "access denied"; a second bridge is refused by our own claim.
     if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)
         return PORT_IN_USE;
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+        return PORT_MISSING;
     return PORT_REFUSED_OTHER;
 }
 
