@@ -210,6 +210,9 @@ int device_turn(long long limit_ms);
 // out of the device's game. Before the next GUI line is read, such a move
 // is watched for too.
 void wait_for_interface();
+enum OwedMove { OWED_NONE, OWED_TO_GUI, OWED_TO_TAKE_BACK };
+OwedMove owed_move();
+void owe_move(OwedMove kind);
 // The GUI has gone on (a line of its own): it no longer waits for the move.
 void note_gui_went_on();
 // The device's game has been replaced (a new game, a position): no move of

@@ -13,9 +13,6 @@
 
 namespace {
 
-// A move the device owes: 0 none, 1 while the GUI would still take it, 2
-// once the GUI has gone on.
-int move_owed = 0;
 
 // The short read after the move, for a report that follows it.
 constexpr int TRAILING_READ_MS = 110;
@@ -195,7 +192,7 @@ bool play_turn(long long deadline, bool &force_seen) {
             // move, should it come after all, is read when it comes.
             note_no_answer(MOVE_NOW_ANSWER_MS);
             report_silent_device();
-            move_owed = front_end->takes_late_move ? 1 : 2;
+            owe_move(front_end->takes_late_move ? OWED_TO_GUI : OWED_TO_TAKE_BACK);
             front_end->device_move(nullptr);
             return false;
         }
@@ -255,40 +252,33 @@ void take_late_move() {
     reply_line[std::strcspn(reply_line, "\r")] = '\0';
     if (reply_line[0] == '\0') {
         // The line has failed: it is not read again in a loop.
-        move_owed = 0;
+        forget_owed_move();
         return;
     }
     int number = game.move_number;
     if (!parse_device_move(&number, reply_line, &in_book))
         return;  // analysis and the like: logged, nothing more
-    if (move_owed == 1) {
+    if (owed_move() == OWED_TO_GUI) {
         front_end->device_move(reply_line);
         game_device_moved(number);
     } else {
         take_back();
     }
-    move_owed = 0;
+    forget_owed_move();
     std::fflush(stdout);
 }
 
 }  // namespace
 
 void wait_for_interface() {
-    while (move_owed && !game.quit_requested) {
+    while (owed_move() != OWED_NONE && !game.quit_requested) {
         if (plat_wait_input_or_port(-1) != 2)
             return;
         take_late_move();
     }
 }
 
-void note_gui_went_on() {
-    if (move_owed == 1)
-        move_owed = 2;
-}
-
-void forget_owed_move() { move_owed = 0; }
-
 void reset_turn() {
-    move_owed = 0;
+    forget_owed_move();
     held_count = 0;
 }

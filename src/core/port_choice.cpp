@@ -72,6 +72,21 @@ void ports_looked_at(char *out, std::size_t size) {
         std::snprintf(out, size, "no serial port");
 }
 
+void report_silent_device() {
+    char ports[160];
+    ports_looked_at(ports, sizeof ports);
+    char text[LINE_BUFFER_SIZE];
+    std::snprintf(text, sizeof text,
+                  "Pawnbridge: no answer from the chess computer on %s: is it switched on and "
+                  "connected?",
+                  ports);
+    // GUIs show this to the user; a person running the bridge by hand
+    // reads standard error.
+    front_end->user_error(text);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", text);
+}
+
 const char *port_option_value() { return port_in_use()[0] ? port_in_use() : "auto"; }
 
 void choose_port(const char *value) {
@@ -100,10 +115,7 @@ void choose_port(const char *value) {
             std::snprintf(port.name, sizeof port.name, "%s", value);
             port.finding = FOUND_REFUSED;
             port.error = error;
-            char what[PORT_NAME_SIZE + 256], entry[2 * PORT_NAME_SIZE + 320];
-            describe_finding(port, what, sizeof what);
-            std::snprintf(entry, sizeof entry, "(port %s: %s)\r\n", value, what);
-            log_entry("", entry, std::strlen(entry), "");
+            log_port_finding(port);
             tell_refusal(value, error);
         } else {
             answered = init_device();

@@ -66,6 +66,8 @@ void survey_ports(PortSearch &search);
 // "the chess computer (its answer)", "no answer", "in use by another
 // program", "cannot be opened: reason", ...
 void describe_finding(const PortTried &port, char *out, std::size_t size);
+// The log's entry for a port tried: "(port NAME: what it was)".
+void log_port_finding(const PortTried &port);
 int set_read_timeout(int ms);  // returns the previous value; 0 only asks
 void send_device(const char *text);
 // Reads one device line (with its CR LF) into buffer, never past size bytes.

@@ -19,15 +19,6 @@ constexpr long long SEARCH_MS = 3000;
 // takes some 30 ms at 9600 baud.
 constexpr int IDENTIFY_WAIT_MS = 300;
 
-// The log says which ports were tried, and what each was.
-void note(const PortTried &port) {
-    char entry[2 * PORT_NAME_SIZE + 320];
-    char what[PORT_NAME_SIZE + 256];
-    describe_finding(port, what, sizeof what);
-    std::snprintf(entry, sizeof entry, "(port %s: %s)\r\n", port.name, what);
-    log_entry("", entry, std::strlen(entry), "");
-}
-
 PortTried &add(PortSearch &search, const PortEntry &entry) {
     PortTried &port = search.ports[search.count++];
     std::size_t length = strnlen(entry.name, sizeof port.name - 1);
@@ -62,6 +53,14 @@ void identify(PortTried &port, int wait_ms) {
 
 }  // namespace
 
+void log_port_finding(const PortTried &port) {
+    char entry[2 * PORT_NAME_SIZE + 320];
+    char what[PORT_NAME_SIZE + 256];
+    describe_finding(port, what, sizeof what);
+    std::snprintf(entry, sizeof entry, "(port %s: %s)\r\n", port.name, what);
+    log_entry("", entry, std::strlen(entry), "");
+}
+
 void describe_finding(const PortTried &port, char *out, std::size_t size) {
     switch (port.finding) {
     case FOUND_DEVICE:
@@ -95,7 +94,7 @@ int search_for_device(PortSearch &search) {
         if (port.finding == FOUND_MODEM_CLASS || plat_monotonic_ms() >= deadline)
             continue;
         if (!open_for_try(port)) {
-            note(port);
+            log_port_finding(port);
             continue;
         }
         if (i == 0) {
@@ -111,7 +110,7 @@ int search_for_device(PortSearch &search) {
             long long left = deadline - plat_monotonic_ms();
             identify(port, left < IDENTIFY_WAIT_MS ? static_cast<int>(left > 1 ? left : 1) : IDENTIFY_WAIT_MS);
         }
-        note(port);
+        log_port_finding(port);
         if (port.finding == FOUND_DEVICE) {
             search.found = i;
             return init_device();
