@@ -13,7 +13,6 @@
 
 namespace {
 
-
 // The short read after the move, for a report that follows it.
 constexpr int TRAILING_READ_MS = 110;
 // The device answers "J" with its move at once; a device that has not
