@@ -157,6 +157,8 @@ int plat_port_open(const char *name) {
 
 int plat_port_is_open() { return port_open; }
 
+int plat_same_port(const char *a, const char *b) { return std::strcmp(a, b) == 0; }
+
 void plat_port_close() { port_open = false; }
 
 void plat_port_set_timeout(int ms) { fake::require(ms > 0, "a read time-out of 0 ms or less reached the port"); }

@@ -93,7 +93,7 @@ void choose_port(const char *value) {
     while (*value == ' ' || *value == '\t')
         ++value;
     bool automatic = is_automatic(value);
-    if (!automatic && device_answered && std::strcmp(value, port_in_use()) == 0) {
+    if (!automatic && device_answered && plat_same_port(value, port_in_use())) {
         char text[PORT_NAME_SIZE + 64];
         std::snprintf(text, sizeof text, "Pawnbridge: the chess computer answers on %s", value);
         front_end->notice(text);

@@ -39,6 +39,8 @@ int plat_list_ports(PortEntry *out, int max);
 // an open port, reads end at once with nothing and writes go nowhere.
 int plat_port_open(const char *name);
 int plat_port_is_open();
+// Two names of one port: Windows' names ignore case (COM2 is com2).
+int plat_same_port(const char *a, const char *b);
 void plat_port_close();
 // The read time-out for each plat_port_read_byte call, in ms.
 void plat_port_set_timeout(int ms);

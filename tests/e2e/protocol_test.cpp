@@ -31,7 +31,7 @@ TEST(Handshake, ProtoverTwoIsAnsweredAtOnceAndOneIsNot) {
     s.bridge.send("protover 2");
     s.bridge.expect(FEATURES);
     // The port in use, as GUIs show an engine's options.
-    const std::string port_option = "feature option=\"Port -string " + s.device.path() + "\"";
+    const std::string port_option = "feature option=\"Port -string " + bridge_port_name(s.device.path()) + "\"";
     s.bridge.expect(port_option);
     s.bridge.expect("feature done=1");
     // The GUI's answers to the features are only logged.

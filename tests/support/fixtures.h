@@ -84,7 +84,7 @@ struct UciSession : StartedBridge {
         bridge.expect("id name Pawnbridge");
         EXPECT_EQ(bridge.expect_line().rfind("id author ", 0), 0u);
         bridge.expect("option name Move Overhead type spin default 100 min 0 max 5000");
-        bridge.expect("option name Port type string default " + device.path());
+        bridge.expect("option name Port type string default " + bridge_port_name(device.path()));
         bridge.expect("uciok");
         // The device shows its thinking and waits in force mode.
         device.answer("H", "Display on");

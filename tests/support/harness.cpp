@@ -329,6 +329,26 @@ std::string Bridge::stderr_text() {
     return err_text_;
 }
 
+std::string wine_link(const std::string &variable) {
+    const char *link = getenv(variable.c_str());
+    return link && *link ? link : "";
+}
+
+bool point_wine_link(const std::string &variable, const std::string &device_path) {
+    std::string link = wine_link(variable);
+    if (link.empty())
+        return false;
+    unlink(link.c_str());
+    return symlink(device_path.c_str(), link.c_str()) == 0;
+}
+
+std::string bridge_port_name(const std::string &port_path) {
+    if (wine_link("PAWNBRIDGE_WINE_COM1_LINK").empty())
+        return port_path;
+    const char *named = getenv("PAWNBRIDGE_COM1");
+    return named && *named ? named : "COM1";
+}
+
 long cpu_ms(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string all;

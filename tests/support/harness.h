@@ -101,6 +101,19 @@ private:
 // one built beside the tests.
 std::string bridge_binary();
 
+// Under wine each COM port the run maps is a symbolic link that the run
+// owns, named by a variable: PAWNBRIDGE_WINE_COM1_LINK (which Bridge points
+// at its port before each start), PAWNBRIDGE_WINE_COM2_LINK. The link's
+// path, or "" when the run gives none.
+std::string wine_link(const std::string &variable);
+// Points the link at a device's line before a start; false when there is
+// no such link or it cannot be made.
+bool point_wine_link(const std::string &variable, const std::string &device_path);
+// The name the bridge gives the port of a Bridge started on this line: the
+// line itself, or under wine the COM port mapped to it (PAWNBRIDGE_COM1's
+// value, else COM1).
+std::string bridge_port_name(const std::string &port_path);
+
 // CPU time (user + system) of a process in milliseconds, from /proc.
 long cpu_ms(pid_t pid);
 // Bytes a process has taken in through read calls so far, from /proc; -1

@@ -334,6 +334,8 @@ int plat_list_ports(PortEntry *out, int max) {
 
 int plat_port_is_open() { return port_fd >= 0; }
 
+int plat_same_port(const char *a, const char *b) { return std::strcmp(a, b) == 0; }
+
 int plat_port_open(const char *name) {
     // Non-blocking open so that a line without carrier does not hang us here.
     int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "platform.h"
 
@@ -203,6 +204,9 @@ ULONGLONG stop_grace_end() {
 // line and take each other's bytes. A named mutex per port name keeps a
 // second bridge off the line in either case. Returns 0 or the error code.
 int claim_port(const char *name) {
+    // \\.\COM12 and COM12 are one port.
+    if (std::strncmp(name, "\\\\.\\", 4) == 0)
+        name += 4;
     char object[160] = "Global\\pawnbridge-port-";
     std::size_t at = std::strlen(object);
     for (const char *p = name; *p && at < sizeof object - 1; ++p, ++at) {
@@ -462,6 +466,8 @@ int plat_list_ports(PortEntry *out, int max) {
 }
 
 int plat_port_is_open() { return port != INVALID_HANDLE_VALUE; }
+
+int plat_same_port(const char *a, const char *b) { return _stricmp(a, b) == 0; }
 
 int plat_port_open(const char *name) {
     const char *given = name;
