@@ -25,6 +25,24 @@ bool is_file(char c) { return c >= 'a' && c <= 'h'; }
 bool is_rank(char c) { return c >= '1' && c <= '8'; }
 bool is_square(const char *at) { return is_file(at[0]) && is_rank(at[1]); }
 
+// The device writes a promotion's piece in either case: q, r, b or n in
+// the GUI's form, '\0' for any other letter.
+char promotion_letter(char piece) {
+    char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(piece)));
+    return letter == 'q' || letter == 'r' || letter == 'b' || letter == 'n' ? letter : '\0';
+}
+
+// The device's move token (squares at 0-1 and 3-4) as a coordinate move,
+// in 6 bytes at out.
+void write_coordinate_move(char *out, const char *token, char promotion) {
+    out[0] = token[0];
+    out[1] = token[1];
+    out[2] = token[3];
+    out[3] = token[4];
+    out[4] = promotion;
+    out[5] = '\0';
+}
+
 }  // namespace
 
 int begins_with_squares(const char *line) { return is_square(line) && is_square(line + 2); }
@@ -46,24 +64,15 @@ int uci_move(const char *device_move, char *out) {
     int length = 5;
     char promotion = '\0';
     if (m[5] == '/') {
-        switch (m[6]) {
-        case 'Q': case 'q': promotion = 'q'; break;
-        case 'R': case 'r': promotion = 'r'; break;
-        case 'B': case 'b': promotion = 'b'; break;
-        case 'N': case 'n': promotion = 'n'; break;
-        default: return 0;
-        }
+        promotion = promotion_letter(m[6]);
+        if (promotion == '\0')
+            return 0;
         length = 7;
     }
     char after = m[length];
     if (after != '\0' && after != ' ' && after != '\t')
         return 0;
-    out[0] = m[0];
-    out[1] = m[1];
-    out[2] = m[3];
-    out[3] = m[4];
-    out[4] = promotion;
-    out[5] = '\0';
+    write_coordinate_move(out, m, promotion);
     return length;
 }
 
@@ -128,17 +137,12 @@ int parse_device_move(int *number_out, char *line, int *book_out) {
 
     char promotion = '\0';
     if (token[5] == '/') {
-        promotion = static_cast<char>(std::tolower(static_cast<unsigned char>(token[6])));
-        if (promotion != 'q' && promotion != 'r' && promotion != 'b' && promotion != 'n')
+        promotion = promotion_letter(token[6]);
+        if (promotion == '\0')
             return 0;
     }
 
-    line[0] = token[0];
-    line[1] = token[1];
-    line[2] = token[3];
-    line[3] = token[4];
-    line[4] = promotion;
-    line[5] = '\0';
+    write_coordinate_move(line, token, promotion);
     *number_out = number;
     return 1;
 }
