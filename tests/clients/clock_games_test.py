@@ -366,6 +366,16 @@ def play_game(game, build, lines, record):
                            None)
             go_sent = next((t for t, way, text in exchanged if way == "<<" and text.startswith("go")), None)
             if result.move is None or result.move not in board.legal_moves:
+                # The device may end the game itself, by its own rules (a
+                # draw by repetition counted as it counts them): a natural
+                # end, as a mate is, where the game need not pass a control.
+                reported = next((text for _, way, text in exchanged if way == ">>" and
+                                 re.match(r"(1-0|0-1|1/2-1/2) ", text)), None)
+                if reported is not None:
+                    record.end = f"the device ended the game: {reported}"
+                    record.failure = record.end if game.must_pass_control and \
+                        record.device_moves < game.per_control else None
+                    return
                 record.end = f"no legal move from python-chess ({result.move}, resigned: {result.resigned})"
                 record.failure = None if result.resigned and not game.must_pass_control else record.end
                 return
