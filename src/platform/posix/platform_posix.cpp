@@ -2,6 +2,7 @@
 // standard input through a line reader of our own on descriptor 0, the log
 // through write(2).
 #include "platform.h"
+#include "given_ports.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -289,19 +290,10 @@ constexpr int LISTED_NAMES = 64;
 
 int plat_list_ports(PortEntry *out, int max) {
     int count = 0;
-    if (const char *given = std::getenv("PAWNBRIDGE_SEARCH_PORTS")) {
-        const char *at = given;
-        while (*at) {
-            const char *end = std::strchr(at, ':');
-            std::size_t length = end ? static_cast<std::size_t>(end - at) : std::strlen(at);
-            char name[PORT_NAME_SIZE];
-            if (length > 0 && length < sizeof name) {
-                std::memcpy(name, at, length);
-                name[length] = '\0';
-                add_port(out, max, count, name, is_modem_class(name));
-            }
-            at += length + (end ? 1 : 0);
-        }
+    static PortEntry given[LISTED_NAMES];
+    if (int named = given_port_names(':', given, LISTED_NAMES); named >= 0) {
+        for (int i = 0; i < named; ++i)
+            add_port(out, max, count, given[i].name, is_modem_class(given[i].name));
         return count;
     }
     static char names[LISTED_NAMES][NAME_MAX + 1];

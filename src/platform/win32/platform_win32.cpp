@@ -36,6 +36,7 @@
 #include <initializer_list>
 
 #include "platform.h"
+#include "given_ports.h"
 
 namespace {
 
@@ -412,19 +413,10 @@ constexpr int LISTED_PORTS = 64;
 
 int plat_list_ports(PortEntry *out, int max) {
     int count = 0;
-    if (const char *given = std::getenv("PAWNBRIDGE_SEARCH_PORTS")) {
-        const char *at = given;
-        while (*at) {
-            const char *end = std::strchr(at, ';');
-            std::size_t length = end ? static_cast<std::size_t>(end - at) : std::strlen(at);
-            char name[PORT_NAME_SIZE];
-            if (length > 0 && length < sizeof name) {
-                std::memcpy(name, at, length);
-                name[length] = '\0';
-                add_port(out, max, count, name, false);
-            }
-            at += length + (end ? 1 : 0);
-        }
+    static PortEntry given[LISTED_PORTS];
+    if (int named = given_port_names(';', given, LISTED_PORTS); named >= 0) {
+        for (int i = 0; i < named; ++i)
+            add_port(out, max, count, given[i].name, false);
         return count;
     }
     add_port(out, max, count, "COM1", false);
